@@ -5,11 +5,57 @@
 #include "Resources.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
+#include <juce_cryptography/juce_cryptography.h>
 
 #include <gsl/narrow>
 
+#include <array>
+#include <cmath>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <vector>
+
+namespace
+{
+// The MD5 of the samples that the encoder stored in the stream's STREAMINFO block; all zero when
+// it wrote none or the stream does not start with STREAMINFO.
+std::array<juce::uint8, 16> storedChecksum (const void* data, int numBytes)
+{
+    std::array<juce::uint8, 16> md5 {};
+    const auto* bytes = static_cast<const juce::uint8*> (data);
+    if (numBytes >= 42 && std::memcmp (bytes, "fLaC", 4) == 0 && (bytes[4] & 0x7f) == 0)
+        std::memcpy (md5.data(), bytes + 26, md5.size());
+    return md5;
+}
+
+// The reader turns a stream that is cut short or damaged into zeros without a word, so the
+// decoded samples are checked against the stream's own checksum. The float samples hold the
+// integers exactly (scaled by 2^-(bits - 1)) up to 24 bits per sample.
+bool matchesChecksum (const juce::AudioBuffer<float>& decoded, unsigned int bitsPerSample,
+                      const std::array<juce::uint8, 16>& expected)
+{
+    if (expected == std::array<juce::uint8, 16> {} || bitsPerSample == 0 || bitsPerSample > 24)
+        return true;
+
+    const int bytesPerSample = int (bitsPerSample + 7) / 8;
+    const float scale = float (1 << (bitsPerSample - 1));
+    const int numChannels = decoded.getNumChannels();
+    const int numFrames = decoded.getNumSamples();
+    std::vector<juce::uint8> raw (size_t (numFrames) * size_t (numChannels) * size_t (bytesPerSample));
+    size_t pos = 0;
+    for (int i = 0; i < numFrames; ++i)
+        for (int ch = 0; ch < numChannels; ++ch)
+        {
+            const auto sample = static_cast<juce::int32> (std::lround (decoded.getSample (ch, i) * scale));
+            for (int b = 0; b < bytesPerSample; ++b)
+                raw[pos++] = static_cast<juce::uint8> ((static_cast<juce::uint32> (sample) >> (8 * b)) & 0xff);
+        }
+
+    const juce::MD5 actual (raw.data(), raw.size());
+    return std::memcmp (actual.getChecksumDataArray(), expected.data(), expected.size()) == 0;
+}
+} // namespace
 
 void decodeFlacToBuffer (const void* data, int numBytes, Buffer* destination, int sampleRate)
 {
@@ -31,6 +77,8 @@ void decodeFlacToBuffer (const void* data, int numBytes, Buffer* destination, in
     juce::AudioBuffer<float> decoded (numChannels, numFrames);
     if (! reader->read (&decoded, 0, numFrames, 0, true, true))
         throw std::runtime_error ("FLAC stream could not be read");
+    if (! matchesChecksum (decoded, reader->bitsPerSample, storedChecksum (data, numBytes)))
+        throw std::runtime_error ("FLAC stream is damaged");
 
     destination->reset (numChannels, numFrames, sampleRate);
     copyChannels (decoded.getArrayOfReadPointers(), destination->audio.getArrayOfWritePointers(), numChannels,

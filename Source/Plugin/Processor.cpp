@@ -12,11 +12,12 @@ constexpr float pendingAttenuation = 0.25f;
 constexpr float gainFloorDb = -100.0f;
 constexpr float decibelFactor = 0.05f;
 constexpr float mixDivisor = 100.0f;
+constexpr int stateMagic = 0x21324356;
 
 // The real-unit value the audio road works with.
 float realValue (const zmk::ParamStep* p) noexcept
 {
-    return p->getRealValue();
+    return p->get();
 }
 } // namespace
 
@@ -24,8 +25,8 @@ Processor::Processor()
     : AudioProcessor (BusesProperties()
                           .withInput ("Input", juce::AudioChannelSet::stereo(), true)
                           .withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
-      abState (&getParameters()),
-      presetStore (&getParameters(), presetsPath),
+      abState (getParameters()),
+      presetStore (getParameters(), presetsPath),
       bypassParam (new zmk::ParamStep ("bypassID", "Bypass", "", 1, 0.0f, 1.0f, 0.0f, 0.0f)),
       revTypeParam (new zmk::ParamStep ("revTypeID", "Reverb Type", "", 5, 1.0f, 6.0f, 1.0f, 0.0f)),
       mixParam (new zmk::ParamStep ("mixID", "Mix", "%", 64, 0.0f, 100.0f, 50.0f, 0.0f)),
@@ -44,14 +45,8 @@ Processor::Processor()
     impulseLoader.loadImpulse (1);
 }
 
-Processor::~Processor()
-{
-    // The last instance takes the shared look-and-feel away; the framework's default must not
-    // outlive it.
-    if (customLook.getReferenceCount() == 1
-        && &juce::LookAndFeel::getDefaultLookAndFeel() == &customLook.getObject())
-        juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
-}
+// The shared look-and-feel hands the framework's default back when the last instance lets it go.
+Processor::~Processor() = default;
 
 const juce::String Processor::getName() const { return "VorrelKTOstvikReverb"; }
 
@@ -88,8 +83,8 @@ void Processor::releaseResources() {}
 
 int Processor::reverbTypeFromValue (float value) noexcept
 {
-    // Every float strictly inside (-2^31 - 1, 2^31) truncates to an int.
-    if (value > -2147483648.0f - 1.0f && value < 2147483648.0f)
+    // Every value strictly inside (-2^31 - 1, 2^31) truncates to an int; NaN fails both tests.
+    if (double (value) > -2147483649.0 && double (value) < 2147483648.0)
         return static_cast<int> (value);
     return 0;
 }
@@ -174,8 +169,15 @@ void Processor::getStateInformation (juce::MemoryBlock& destData)
     {
         juce::XmlElement state ("MYPLUGINSETTINGS");
         storeParameters (getParameters(), state);
+        // The framework's envelope (magic "VC2!", text length, text, one zero byte), with the
+        // element alone on one line and no XML declaration before it.
+        const auto text = state.toString (juce::XmlElement::TextFormat().singleLine().withoutHeader());
         destData.reset();
-        copyXmlToBinary (state, destData);
+        juce::MemoryOutputStream out (destData, false);
+        out.writeInt (stateMagic);
+        out.writeInt (static_cast<int> (text.getNumBytesAsUTF8()));
+        out.write (text.toRawUTF8(), text.getNumBytesAsUTF8());
+        out.writeByte (0);
     }
     catch (...)
     {
@@ -191,15 +193,9 @@ void Processor::setStateInformation (const void* data, int sizeInBytes)
         if (state == nullptr || ! state->hasTagName ("MYPLUGINSETTINGS"))
             return;
 
-        const auto& parameters = getParameters();
-        for (int i = 0; i < parameters.size(); ++i)
-        {
-            auto* withId = dynamic_cast<juce::AudioProcessorParameterWithID*> (parameters[i]);
-            if (withId == nullptr)
-                continue;
-            const double value = state->getDoubleAttribute (withId->paramID, double (withId->getValue()));
-            withId->setValue (static_cast<float> (value));
-        }
+        // Silently, as the host restores its own state; a value that is not a finite float keeps
+        // its parameter as it was.
+        applyParameters (getParameters(), *state, HostNotification::silent);
     }
     catch (...)
     {

@@ -5,7 +5,8 @@
 #include "CustomLook.h"
 #include "ImpulseLoaderAsync.h"
 #include "ParamStep.h"
-#include "ParamStores.h"
+#include "ParameterSets.h"
+#include "PresetStore.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
