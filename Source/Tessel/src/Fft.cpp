@@ -1,8 +1,11 @@
 #include "Fft.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cmath>
 #include <mutex>
+
+#include <emmintrin.h>
 
 namespace
 {
@@ -30,69 +33,7 @@ const float* table() { return twiddles + offsetOf (N); }
 inline const float* sqrtHalf() { return twiddles + 2; } // entry 1 of the 16-point table
 
 //==============================================================================
-// Butterflies. m indexes the first element of each quarter; q is the quarter length in floats.
-inline void forwardButterfly0 (float* x, int q)
-{
-    float* a = x;
-    float* b = x + q;
-    float* c = x + 2 * q;
-    float* d = x + 3 * q;
-    const float t1r = a[0] - c[0], t1i = a[1] - c[1];
-    const float t2r = b[0] - d[0], t2i = b[1] - d[1];
-    a[0] += c[0]; a[1] += c[1];
-    b[0] += d[0]; b[1] += d[1];
-    c[0] = t1r - t2i; c[1] = t1i + t2r;
-    d[0] = t1r + t2i; d[1] = t1i - t2r;
-}
-
-inline void forwardButterfly (float* x, int q, float wc, float ws)
-{
-    float* a = x;
-    float* b = x + q;
-    float* c = x + 2 * q;
-    float* d = x + 3 * q;
-    const float t1r = a[0] - c[0], t1i = a[1] - c[1];
-    const float t2r = b[0] - d[0], t2i = b[1] - d[1];
-    a[0] += c[0]; a[1] += c[1];
-    b[0] += d[0]; b[1] += d[1];
-    const float ur = t1r - t2i, ui = t1i + t2r; // (a - c) + i (b - d)
-    const float vr = t1r + t2i, vi = t1i - t2r; // (a - c) - i (b - d)
-    c[0] = wc * ur - ws * ui; c[1] = wc * ui + ws * ur;
-    d[0] = wc * vr + ws * vi; d[1] = wc * vi - ws * vr;
-}
-
-inline void inverseButterfly0 (float* x, int q)
-{
-    float* a = x;
-    float* b = x + q;
-    float* c = x + 2 * q;
-    float* d = x + 3 * q;
-    const float sr = c[0] + d[0], si = c[1] + d[1];
-    const float tr = c[0] - d[0], ti = c[1] - d[1];
-    const float ar = a[0], ai = a[1], br = b[0], bi = b[1];
-    a[0] = ar + sr; a[1] = ai + si;
-    c[0] = ar - sr; c[1] = ai - si;
-    b[0] = br + ti; b[1] = bi - tr;
-    d[0] = br - ti; d[1] = bi + tr;
-}
-
-inline void inverseButterfly (float* x, int q, float wc, float ws)
-{
-    float* a = x;
-    float* b = x + q;
-    float* c = x + 2 * q;
-    float* d = x + 3 * q;
-    const float cr = wc * c[0] + ws * c[1], ci = wc * c[1] - ws * c[0]; // c times conj(w)
-    const float dr = wc * d[0] - ws * d[1], di = wc * d[1] + ws * d[0]; // d times w
-    const float sr = cr + dr, si = ci + di;
-    const float tr = cr - dr, ti = ci - di;
-    const float ar = a[0], ai = a[1], br = b[0], bi = b[1];
-    a[0] = ar + sr; a[1] = ai + si;
-    c[0] = ar - sr; c[1] = ai - si;
-    b[0] = br + ti; b[1] = bi - tr;
-    d[0] = br - ti; d[1] = bi + tr;
-}
-
+// Sizes 2 and 4, scalar.
 inline void transform2 (float* x)
 {
     const float r = x[0] - x[2], i = x[1] - x[3];
@@ -102,128 +43,261 @@ inline void transform2 (float* x)
 
 inline void forward4 (float* x)
 {
-    forwardButterfly0 (x, 2);
+    const float t1r = x[0] - x[4], t1i = x[1] - x[5];
+    const float t2r = x[2] - x[6], t2i = x[3] - x[7];
+    x[0] += x[4]; x[1] += x[5];
+    x[2] += x[6]; x[3] += x[7];
+    x[4] = t1r - t2i; x[5] = t1i + t2r; // (a - c) + i (b - d)
+    x[6] = t1r + t2i; x[7] = t1i - t2r; // (a - c) - i (b - d)
     transform2 (x);
 }
 
 inline void inverse4 (float* x)
 {
     transform2 (x);
-    inverseButterfly0 (x, 2);
+    const float sr = x[4] + x[6], si = x[5] + x[7];
+    const float tr = x[4] - x[6], ti = x[5] - x[7];
+    const float ar = x[0], ai = x[1], br = x[2], bi = x[3];
+    x[0] = ar + sr; x[1] = ai + si;
+    x[4] = ar - sr; x[5] = ai - si;
+    x[2] = br + ti; x[3] = bi - tr; // b - i (c - d)
+    x[6] = br - ti; x[7] = bi + tr; // b + i (c - d)
+}
+
+//==============================================================================
+// Vector arithmetic on two interleaved complex values per register (re, im, re, im). Every lane
+// does the scalar operations in the scalar order (a - b as a + (-b) is the same rounding), so the
+// results equal the scalar definition.
+inline __m128 signMask (int r0, int i0, int r1, int i1)
+{
+    return _mm_castsi128_ps (_mm_setr_epi32 (r0 ? INT32_MIN : 0, i0 ? INT32_MIN : 0, r1 ? INT32_MIN : 0, i1 ? INT32_MIN : 0));
+}
+
+inline __m128 swapReIm (__m128 z) { return _mm_shuffle_ps (z, z, _MM_SHUFFLE (2, 3, 0, 1)); }
+
+inline __m128 timesI (__m128 z) { return _mm_xor_ps (swapReIm (z), signMask (1, 0, 1, 0)); }
+
+// z times w: (c re - s im, c im + s re); w holds (c, s) for both values.
+inline __m128 mulW (__m128 z, __m128 w)
+{
+    const __m128 c = _mm_shuffle_ps (w, w, _MM_SHUFFLE (2, 2, 0, 0));
+    const __m128 s = _mm_shuffle_ps (w, w, _MM_SHUFFLE (3, 3, 1, 1));
+    return _mm_add_ps (_mm_mul_ps (c, z), _mm_xor_ps (_mm_mul_ps (s, swapReIm (z)), signMask (1, 0, 1, 0)));
+}
+
+// z times conj(w): (c re + s im, c im - s re).
+inline __m128 mulConjW (__m128 z, __m128 w)
+{
+    const __m128 c = _mm_shuffle_ps (w, w, _MM_SHUFFLE (2, 2, 0, 0));
+    const __m128 s = _mm_shuffle_ps (w, w, _MM_SHUFFLE (3, 3, 1, 1));
+    return _mm_add_ps (_mm_mul_ps (c, z), _mm_xor_ps (_mm_mul_ps (s, swapReIm (z)), signMask (0, 1, 0, 1)));
+}
+
+// Keeps the first value of plain and the second of product: butterfly 0 takes no twiddle.
+inline __m128 firstPlain (__m128 plain, __m128 product) { return _mm_shuffle_ps (plain, product, _MM_SHUFFLE (3, 2, 1, 0)); }
+
+// Forward butterflies m and m + 1 of a pass; first says the pair starts at butterfly 0.
+template <bool first>
+inline void forwardPair (__m128& a, __m128& b, __m128& c, __m128& d, __m128 w)
+{
+    const __m128 t1 = _mm_sub_ps (a, c);
+    const __m128 it2 = timesI (_mm_sub_ps (b, d));
+    const __m128 u = _mm_add_ps (t1, it2); // (a - c) + i (b - d)
+    const __m128 v = _mm_sub_ps (t1, it2); // (a - c) - i (b - d)
+    a = _mm_add_ps (a, c);
+    b = _mm_add_ps (b, d);
+    c = first ? firstPlain (u, mulW (u, w)) : mulW (u, w);
+    d = first ? firstPlain (v, mulConjW (v, w)) : mulConjW (v, w);
+}
+
+template <bool first>
+inline void inversePair (__m128& a, __m128& b, __m128& c, __m128& d, __m128 w)
+{
+    const __m128 cw = first ? firstPlain (c, mulConjW (c, w)) : mulConjW (c, w);
+    const __m128 dw = first ? firstPlain (d, mulW (d, w)) : mulW (d, w);
+    const __m128 s = _mm_add_ps (cw, dw);
+    const __m128 it = timesI (_mm_sub_ps (cw, dw));
+    const __m128 a0 = a;
+    a = _mm_add_ps (a0, s);
+    c = _mm_sub_ps (a0, s);
+    const __m128 b0 = b;
+    b = _mm_sub_ps (b0, it);
+    d = _mm_add_ps (b0, it);
+}
+
+template <bool first>
+inline void forwardPairAt (float* x, int q, __m128 w)
+{
+    __m128 a = _mm_loadu_ps (x), b = _mm_loadu_ps (x + q), c = _mm_loadu_ps (x + 2 * q), d = _mm_loadu_ps (x + 3 * q);
+    forwardPair<first> (a, b, c, d, w);
+    _mm_storeu_ps (x, a);
+    _mm_storeu_ps (x + q, b);
+    _mm_storeu_ps (x + 2 * q, c);
+    _mm_storeu_ps (x + 3 * q, d);
+}
+
+template <bool first>
+inline void inversePairAt (float* x, int q, __m128 w)
+{
+    __m128 a = _mm_loadu_ps (x), b = _mm_loadu_ps (x + q), c = _mm_loadu_ps (x + 2 * q), d = _mm_loadu_ps (x + 3 * q);
+    inversePair<first> (a, b, c, d, w);
+    _mm_storeu_ps (x, a);
+    _mm_storeu_ps (x + q, b);
+    _mm_storeu_ps (x + 2 * q, c);
+    _mm_storeu_ps (x + 3 * q, d);
+}
+
+// Size-2 transform of the two values in a register: (x0 + x1, x0 - x1).
+inline __m128 pair2 (__m128 v)
+{
+    return _mm_add_ps (_mm_movelh_ps (v, v), _mm_xor_ps (_mm_movehl_ps (v, v), signMask (0, 0, 1, 1)));
+}
+
+// Size-4 forward transform of (a, b) in p and (c, d) in q.
+inline void forward4 (__m128& p, __m128& q)
+{
+    const __m128 s = _mm_add_ps (p, q); // (a + c, b + d)
+    const __m128 d = _mm_sub_ps (p, q); // (a - c, b - d)
+    p = pair2 (s);
+    // ((a - c) + i (b - d), (a - c) - i (b - d))
+    q = _mm_add_ps (_mm_movelh_ps (d, d), _mm_xor_ps (_mm_shuffle_ps (d, d, _MM_SHUFFLE (2, 3, 2, 3)), signMask (1, 0, 0, 1)));
+}
+
+inline void inverse4 (__m128& p, __m128& q)
+{
+    const __m128 ab = pair2 (p);
+    const __m128 st = pair2 (q); // (c + d, c - d)
+    // (s, -i t): a + s and b - i t in the first register, a - s and b + i t in the second.
+    const __m128 r = _mm_xor_ps (_mm_shuffle_ps (st, st, _MM_SHUFFLE (2, 3, 1, 0)), signMask (0, 0, 0, 1));
+    p = _mm_add_ps (ab, r);
+    q = _mm_sub_ps (ab, r);
+}
+
+inline void forward8 (__m128& v0, __m128& v1, __m128& v2, __m128& v3)
+{
+    forwardPair<true> (v0, v1, v2, v3, _mm_set1_ps (sqrtHalf()[0]));
+    v2 = pair2 (v2);
+    v3 = pair2 (v3);
+    forward4 (v0, v1);
+}
+
+inline void inverse8 (__m128& v0, __m128& v1, __m128& v2, __m128& v3)
+{
+    inverse4 (v0, v1);
+    v2 = pair2 (v2);
+    v3 = pair2 (v3);
+    inversePair<true> (v0, v1, v2, v3, _mm_set1_ps (sqrtHalf()[0]));
 }
 
 //==============================================================================
 void fftForward8 (float* x)
 {
-    const float h = sqrtHalf()[0];
-    forwardButterfly0 (x, 4);
-    forwardButterfly (x + 2, 4, h, h);
-    transform2 (x + 8);
-    transform2 (x + 12);
-    forward4 (x);
+    __m128 v0 = _mm_loadu_ps (x), v1 = _mm_loadu_ps (x + 4), v2 = _mm_loadu_ps (x + 8), v3 = _mm_loadu_ps (x + 12);
+    forward8 (v0, v1, v2, v3);
+    _mm_storeu_ps (x, v0);
+    _mm_storeu_ps (x + 4, v1);
+    _mm_storeu_ps (x + 8, v2);
+    _mm_storeu_ps (x + 12, v3);
 }
 
 void fftInverse8 (float* x)
 {
-    const float h = sqrtHalf()[0];
-    inverse4 (x);
-    transform2 (x + 8);
-    transform2 (x + 12);
-    inverseButterfly0 (x, 4);
-    inverseButterfly (x + 2, 4, h, h);
+    __m128 v0 = _mm_loadu_ps (x), v1 = _mm_loadu_ps (x + 4), v2 = _mm_loadu_ps (x + 8), v3 = _mm_loadu_ps (x + 12);
+    inverse8 (v0, v1, v2, v3);
+    _mm_storeu_ps (x, v0);
+    _mm_storeu_ps (x + 4, v1);
+    _mm_storeu_ps (x + 8, v2);
+    _mm_storeu_ps (x + 12, v3);
 }
 
 void fftForward16 (float* x)
 {
-    const float* w = table<16>();
-    forwardButterfly0 (x, 8);
-    for (int m = 1; m < 4; ++m)
-        forwardButterfly (x + 2 * m, 8, w[2 * m - 2], w[2 * m - 1]);
-    forward4 (x + 16);
-    forward4 (x + 24);
-    fftForward8 (x);
+    __m128 v[8];
+    for (int i = 0; i < 8; ++i)
+        v[i] = _mm_loadu_ps (x + 4 * i);
+    const __m128 w = _mm_loadu_ps (table<16>()); // entries 0 and 1
+    forwardPair<true> (v[0], v[2], v[4], v[6], _mm_shuffle_ps (w, w, _MM_SHUFFLE (1, 0, 1, 0)));
+    forwardPair<false> (v[1], v[3], v[5], v[7], _mm_loadu_ps (table<16>() + 2));
+    forward4 (v[4], v[5]);
+    forward4 (v[6], v[7]);
+    forward8 (v[0], v[1], v[2], v[3]);
+    for (int i = 0; i < 8; ++i)
+        _mm_storeu_ps (x + 4 * i, v[i]);
 }
 
 void fftInverse16 (float* x)
 {
-    const float* w = table<16>();
-    fftInverse8 (x);
-    inverse4 (x + 16);
-    inverse4 (x + 24);
-    inverseButterfly0 (x, 8);
-    for (int m = 1; m < 4; ++m)
-        inverseButterfly (x + 2 * m, 8, w[2 * m - 2], w[2 * m - 1]);
+    __m128 v[8];
+    for (int i = 0; i < 8; ++i)
+        v[i] = _mm_loadu_ps (x + 4 * i);
+    inverse8 (v[0], v[1], v[2], v[3]);
+    inverse4 (v[4], v[5]);
+    inverse4 (v[6], v[7]);
+    const __m128 w = _mm_loadu_ps (table<16>());
+    inversePair<true> (v[0], v[2], v[4], v[6], _mm_shuffle_ps (w, w, _MM_SHUFFLE (1, 0, 1, 0)));
+    inversePair<false> (v[1], v[3], v[5], v[7], _mm_loadu_ps (table<16>() + 2));
+    for (int i = 0; i < 8; ++i)
+        _mm_storeu_ps (x + 4 * i, v[i]);
 }
 
-// Passes of size N = 8 * count; butterflies 0 and 1 first, then two per iteration.
+//==============================================================================
+// Table entries k - 1 and k read backward with cos and sin exchanged: (s_k, c_k, s_k-1, c_k-1).
+inline __m128 mirroredPair (const float* w, int k)
+{
+    const __m128 v = _mm_loadu_ps (w + 2 * (k - 1));
+    return _mm_shuffle_ps (v, v, _MM_SHUFFLE (0, 1, 2, 3));
+}
+
+// Entry 0 for butterfly 1 in the upper half; the lower half is unused (butterfly 0).
+inline __m128 firstPairTwiddle (const float* w)
+{
+    const __m128 v = _mm_loadu_ps (w);
+    return _mm_shuffle_ps (v, v, _MM_SHUFFLE (1, 0, 1, 0));
+}
+
+// Passes of size N = 8 * count, two butterflies per step starting with butterflies 0 and 1.
 void fftForwardPass (float* x, const float* w, int count)
 {
     const int q = 4 * count;
-    forwardButterfly0 (x, q);
-    forwardButterfly (x + 2, q, w[0], w[1]);
+    forwardPairAt<true> (x, q, firstPairTwiddle (w));
     for (int m = 2; m < 2 * count; m += 2)
-    {
-        forwardButterfly (x + 2 * m, q, w[2 * m - 2], w[2 * m - 1]);
-        forwardButterfly (x + 2 * m + 2, q, w[2 * m], w[2 * m + 1]);
-    }
+        forwardPairAt<false> (x + 2 * m, q, _mm_loadu_ps (w + 2 * m - 2));
 }
 
 void fftInversePass (float* x, const float* w, int count)
 {
     const int q = 4 * count;
-    inverseButterfly0 (x, q);
-    inverseButterfly (x + 2, q, w[0], w[1]);
+    inversePairAt<true> (x, q, firstPairTwiddle (w));
     for (int m = 2; m < 2 * count; m += 2)
-    {
-        inverseButterfly (x + 2 * m, q, w[2 * m - 2], w[2 * m - 1]);
-        inverseButterfly (x + 2 * m + 2, q, w[2 * m], w[2 * m + 1]);
-    }
+        inversePairAt<false> (x + 2 * m, q, _mm_loadu_ps (w + 2 * m - 2));
 }
 
 // Large passes read the first eighth of the circle forward, then backward with cos and sin
 // exchanged (theta = pi/2 - 2 pi (N/4 - m) / N). count is even, so the pairs fall as
-// (0, 1), (2, 3) .. (count - 2, count - 1) forward, (count, count + 1) across the eighth,
-// then backward up to (2 count - 2, 2 count - 1).
+// (0, 1), (2, 3) .. (count - 2, count - 1) forward, (count, count + 1) across the eighth
+// (sqrt(1/2) for m = N/8), then backward up to (2 count - 2, 2 count - 1).
 void fftForwardPassLarge (float* x, const float* w, int count)
 {
     const int q = 4 * count;
     const float h = sqrtHalf()[0];
-    forwardButterfly0 (x, q);
-    forwardButterfly (x + 2, q, w[0], w[1]);
+    forwardPairAt<true> (x, q, firstPairTwiddle (w));
     for (int m = 2; m < count; m += 2)
-    {
-        forwardButterfly (x + 2 * m, q, w[2 * m - 2], w[2 * m - 1]);
-        forwardButterfly (x + 2 * m + 2, q, w[2 * m], w[2 * m + 1]);
-    }
-    forwardButterfly (x + 2 * count, q, h, h);
-    forwardButterfly (x + 2 * count + 2, q, w[2 * count - 3], w[2 * count - 4]);
+        forwardPairAt<false> (x + 2 * m, q, _mm_loadu_ps (w + 2 * m - 2));
+    forwardPairAt<false> (x + 2 * count, q, _mm_setr_ps (h, h, w[2 * count - 3], w[2 * count - 4]));
     for (int m = count + 2; m < 2 * count; m += 2)
-    {
-        const int k = 2 * count - m - 1;
-        forwardButterfly (x + 2 * m, q, w[2 * k + 1], w[2 * k]);
-        forwardButterfly (x + 2 * m + 2, q, w[2 * k - 1], w[2 * k - 2]);
-    }
+        forwardPairAt<false> (x + 2 * m, q, mirroredPair (w, 2 * count - m - 1));
 }
 
 void fftInversePassLarge (float* x, const float* w, int count)
 {
     const int q = 4 * count;
     const float h = sqrtHalf()[0];
-    inverseButterfly0 (x, q);
-    inverseButterfly (x + 2, q, w[0], w[1]);
+    inversePairAt<true> (x, q, firstPairTwiddle (w));
     for (int m = 2; m < count; m += 2)
-    {
-        inverseButterfly (x + 2 * m, q, w[2 * m - 2], w[2 * m - 1]);
-        inverseButterfly (x + 2 * m + 2, q, w[2 * m], w[2 * m + 1]);
-    }
-    inverseButterfly (x + 2 * count, q, h, h);
-    inverseButterfly (x + 2 * count + 2, q, w[2 * count - 3], w[2 * count - 4]);
+        inversePairAt<false> (x + 2 * m, q, _mm_loadu_ps (w + 2 * m - 2));
+    inversePairAt<false> (x + 2 * count, q, _mm_setr_ps (h, h, w[2 * count - 3], w[2 * count - 4]));
     for (int m = count + 2; m < 2 * count; m += 2)
-    {
-        const int k = 2 * count - m - 1;
-        inverseButterfly (x + 2 * m, q, w[2 * k + 1], w[2 * k]);
-        inverseButterfly (x + 2 * m + 2, q, w[2 * k - 1], w[2 * k - 2]);
-    }
+        inversePairAt<false> (x + 2 * m, q, mirroredPair (w, 2 * count - m - 1));
 }
 
 //==============================================================================
