@@ -10,7 +10,7 @@ namespace
 // Disarms the allocation-failure switch however a test ends.
 struct FailureSwitch
 {
-    explicit FailureSwitch (long successes) { heapFailAllocationsAfter (successes); }
+    explicit FailureSwitch (long successes, long failures = -1) { heapFailAllocationsAfter (successes, failures); }
     ~FailureSwitch() { heapFailAllocationsAfter (-1); }
 };
 
@@ -81,6 +81,16 @@ TEST (HeapBuffer, FailedResizeLeavesBufferAsItWas)
     }
     EXPECT_EQ (empty.size, 0);
     EXPECT_EQ (empty.allocated, 0);
+
+    // When only realloc fails, a fresh block takes a copy of the contents.
+    {
+        FailureSwitch failing (0, 1);
+        buffer.resize (5000, false);
+    }
+    EXPECT_EQ (buffer.size, 5000);
+    EXPECT_EQ (buffer.allocated, 8096);
+    EXPECT_EQ (static_cast<unsigned char*> (buffer.data)[0], 7);
+    EXPECT_EQ (static_cast<unsigned char*> (buffer.data)[99], 7);
     buffer.release();
 }
 
