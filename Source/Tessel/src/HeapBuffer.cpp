@@ -9,20 +9,25 @@
 namespace
 {
 std::atomic<long> allocationCount { 0 };
-std::atomic<long> failCountdown { -1 };
+std::atomic<long> successesLeft { -1 };
+std::atomic<long> failuresLeft { -1 };
 
 bool allocationAllowed()
 {
     allocationCount.fetch_add (1, std::memory_order_relaxed);
-    long left = failCountdown.load (std::memory_order_relaxed);
-    while (left >= 0)
+    if (successesLeft.load (std::memory_order_relaxed) < 0)
+        return true;
+    if (successesLeft.load (std::memory_order_relaxed) > 0)
     {
-        if (left == 0)
-            return false;
-        if (failCountdown.compare_exchange_weak (left, left - 1, std::memory_order_relaxed))
-            return true;
+        successesLeft.fetch_sub (1, std::memory_order_relaxed);
+        return true;
     }
-    return true;
+    const long failures = failuresLeft.load (std::memory_order_relaxed);
+    if (failures == 0)
+        return true;
+    if (failures > 0)
+        failuresLeft.store (failures - 1, std::memory_order_relaxed);
+    return false;
 }
 
 void* heapMalloc (std::size_t bytes)
@@ -38,9 +43,10 @@ void* heapRealloc (void* block, std::size_t bytes)
 constexpr std::int64_t pageBytes = 4096;
 } // namespace
 
-void heapFailAllocationsAfter (long n)
+void heapFailAllocationsAfter (long successes, long failures)
 {
-    failCountdown.store (n < 0 ? -1 : n, std::memory_order_relaxed);
+    failuresLeft.store (failures < 0 ? -1 : failures, std::memory_order_relaxed);
+    successesLeft.store (successes < 0 ? -1 : successes, std::memory_order_relaxed);
 }
 
 long heapAllocationCount()

@@ -89,8 +89,9 @@ struct BlockQueueChunk
 };
 
 // Test seam into the allocator the containers use. Inert unless a test arms it: after
-// heapFailAllocationsAfter (n) with n >= 0, the next n malloc/realloc calls succeed and every
-// later one fails, until heapFailAllocationsAfter (-1). heapAllocationCount counts every
+// heapFailAllocationsAfter (n, f) with n >= 0, the next n malloc/realloc calls succeed, then f
+// calls fail (every later one when f < 0), until heapFailAllocationsAfter (-1). The switch is
+// process-wide and meant for single-threaded tests. heapAllocationCount counts every
 // malloc/realloc the containers have asked for.
-void heapFailAllocationsAfter (long n);
+void heapFailAllocationsAfter (long successes, long failures = -1);
 long heapAllocationCount();
