@@ -21,7 +21,16 @@ Convolver::Convolver (Buffer* source_)
       source (source_),
       working (1, 1, 44100)
 {
-    load (*source);
+    try
+    {
+        load (*source);
+    }
+    catch (...)
+    {
+        // No destructor runs for a half-built Convolver: give back what the impulse took.
+        impulse.release();
+        throw;
+    }
 }
 
 Convolver::~Convolver()

@@ -407,6 +407,9 @@ int Resampler::resampleOut (float* out, int inFrames, int outFrames, int numChan
     {
         held = 0;
     }
+    // The room was used up: frames written without a new prepare are not taken (they could lie
+    // beyond the store).
+    room = 0;
     return produced;
 }
 
