@@ -260,6 +260,7 @@ void fftForwardPass (float* x, const float* w, int count)
 {
     const int q = 4 * count;
     forwardPairAt<true> (x, q, firstPairTwiddle (w));
+#pragma GCC unroll 2
     for (int m = 2; m < 2 * count; m += 2)
         forwardPairAt<false> (x + 2 * m, q, _mm_loadu_ps (w + 2 * m - 2));
 }
@@ -268,6 +269,7 @@ void fftInversePass (float* x, const float* w, int count)
 {
     const int q = 4 * count;
     inversePairAt<true> (x, q, firstPairTwiddle (w));
+#pragma GCC unroll 2
     for (int m = 2; m < 2 * count; m += 2)
         inversePairAt<false> (x + 2 * m, q, _mm_loadu_ps (w + 2 * m - 2));
 }
@@ -281,9 +283,11 @@ void fftForwardPassLarge (float* x, const float* w, int count)
     const int q = 4 * count;
     const float h = sqrtHalf()[0];
     forwardPairAt<true> (x, q, firstPairTwiddle (w));
+#pragma GCC unroll 2
     for (int m = 2; m < count; m += 2)
         forwardPairAt<false> (x + 2 * m, q, _mm_loadu_ps (w + 2 * m - 2));
     forwardPairAt<false> (x + 2 * count, q, _mm_setr_ps (h, h, w[2 * count - 3], w[2 * count - 4]));
+#pragma GCC unroll 2
     for (int m = count + 2; m < 2 * count; m += 2)
         forwardPairAt<false> (x + 2 * m, q, mirroredPair (w, 2 * count - m - 1));
 }
@@ -293,9 +297,11 @@ void fftInversePassLarge (float* x, const float* w, int count)
     const int q = 4 * count;
     const float h = sqrtHalf()[0];
     inversePairAt<true> (x, q, firstPairTwiddle (w));
+#pragma GCC unroll 2
     for (int m = 2; m < count; m += 2)
         inversePairAt<false> (x + 2 * m, q, _mm_loadu_ps (w + 2 * m - 2));
     inversePairAt<false> (x + 2 * count, q, _mm_setr_ps (h, h, w[2 * count - 3], w[2 * count - 4]));
+#pragma GCC unroll 2
     for (int m = count + 2; m < 2 * count; m += 2)
         inversePairAt<false> (x + 2 * m, q, mirroredPair (w, 2 * count - m - 1));
 }
