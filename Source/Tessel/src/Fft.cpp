@@ -503,6 +503,10 @@ const float* fftTwiddleTable (int size, int* entries)
 
 void fftTransform (float* data, int size, int inverse)
 {
+    // Callers initialise first; a caller that did not still gets filled, visible tables rather
+    // than zeros or a race with a filling thread. Once filled this is one acquire load.
+    if (size >= 8 && ! tablesReady.load (std::memory_order_acquire))
+        fftInitTables();
     const bool inv = inverse != 0;
     switch (size)
     {
