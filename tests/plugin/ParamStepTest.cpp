@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-using ktotest::paramSpecs;
+using ktotest::paramRows;
 using ktotest::TestProcessor;
 
 TEST (ParamStep, DescribesTheFourParametersToTheHost)
@@ -15,7 +15,7 @@ TEST (ParamStep, DescribesTheFourParametersToTheHost)
     for (int i = 0; i < 4; ++i)
     {
         SCOPED_TRACE (i);
-        const auto& s = paramSpecs[i];
+        const auto& s = paramRows[i];
         auto* p = proc.getParameters()[i];
         auto* withId = dynamic_cast<juce::AudioProcessorParameterWithID*> (p);
         ASSERT_NE (withId, nullptr);
@@ -50,7 +50,7 @@ TEST (ParamStep, MapsBetweenRealUnitsAndNormalisedValues)
 
     for (size_t i = 0; i < 4; ++i)
     {
-        const auto& s = paramSpecs[i];
+        const auto& s = paramRows[i];
         auto* p = proc.params[i];
 
         for (float n : normals)

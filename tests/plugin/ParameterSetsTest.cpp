@@ -176,19 +176,3 @@ TEST (ABState, SwapsLiveValuesWithTheSlotAndNotifiesEveryParameter)
 
     proc.removeListener (&counter);
 }
-
-TEST (ABState, SlotMadeBeforeParametersStartsEmpty)
-{
-    // The processor builds its stores before it adds its parameters.
-    juce::Array<juce::AudioProcessorParameter*> list;
-    ABState ab (list);
-    EXPECT_EQ (ab.storedSet.getNumAttributes(), 0);
-
-    TestProcessor proc;
-    for (auto* p : proc.getParameters())
-        list.add (p);
-    proc.params[3]->setValue (1.0f);
-    ab.swap(); // an empty slot keeps every live value
-    EXPECT_FLOAT_EQ (proc.params[3]->get(), 18.0f);
-    EXPECT_EQ (ab.storedSet.getNumAttributes(), 4);
-}

@@ -9,7 +9,7 @@ namespace ktotest
 
 // The four parameters as the plug-in lays them out, in a processor that does nothing else,
 // so the toolkit can be tested apart from the plug-in's own Processor.
-struct ParamSpec
+struct ParamRow
 {
     const char* id;
     const char* name;
@@ -18,7 +18,7 @@ struct ParamSpec
     float min, max, def;
 };
 
-inline constexpr ParamSpec paramSpecs[] = {
+inline constexpr ParamRow paramRows[] = {
     { "bypassID", "Bypass", "", 1, 0.0f, 1.0f, 0.0f },
     { "revTypeID", "Reverb Type", "", 5, 1.0f, 6.0f, 1.0f },
     { "mixID", "Mix", "%", 64, 0.0f, 100.0f, 50.0f },
@@ -30,7 +30,7 @@ class TestProcessor : public juce::AudioProcessor
 public:
     TestProcessor()
     {
-        for (const auto& s : paramSpecs)
+        for (const auto& s : paramRows)
         {
             auto* p = new zmk::ParamStep (s.id, s.name, s.label, s.steps, s.min, s.max, s.def, 0.0f);
             params.push_back (p);
