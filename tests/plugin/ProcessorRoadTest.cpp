@@ -269,14 +269,14 @@ TEST (PluginRoad, AHostResetAfterPreparationKeepsTheTail)
         h->tick();
     }
     const auto in = noise (2, block, 14);
-    const Channels silence (2, std::vector<float> (size_t (block), 0.0f));
+    const Channels silence (2, std::vector<float> (size_t (8 * block), 0.0f));
     a.render (in, block);
     b.render (in, block);
     ASSERT_EQ (b.unit.reset(), kto::host::noErr);
     const auto tailA = a.render (silence, block);
     const auto tailB = b.render (silence, block);
     EXPECT_EQ (tailA, tailB);
-    const auto range = juce::FloatVectorOperations::findMinAndMax (tailB[0].data(), block);
+    const auto range = juce::FloatVectorOperations::findMinAndMax (tailB[0].data(), 8 * block);
     EXPECT_GT (range.getLength(), 0.0f);
 
     // A reset of a plug-in that was never prepared prepares it.
