@@ -277,3 +277,33 @@ TEST (PluginRoad, HostBypassPassesTheInputsAndSilencesTheRest)
     // No type is requested while the host bypasses.
     EXPECT_EQ (host.processor().impulseLoader.getRequestedType(), -1);
 }
+
+TEST (PluginEntryPoints, FactoryAndEntryDriveAnInstance)
+{
+    juce::ScopedJuceInitialiser_GUI gui;
+    auto* instance = VorrelKTOstvikReverbAUFactory (nullptr);
+    ASSERT_NE (instance, nullptr);
+
+    KtoAUFormat format { 1, 2, 44100.0, 64 };
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAUSetFormat, &format), kto::host::noErr);
+    KtoAUFormat unsupported { 2, 1, 44100.0, 64 };
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAUSetFormat, &unsupported), kto::host::errFormatNotSupported);
+    std::int32_t version = 0;
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAUGetVersion, &version), kto::host::noErr);
+    EXPECT_EQ (version, 0x10001);
+
+    float in[64], left[64], right[64];
+    std::fill (std::begin (in), std::end (in), 0.5f);
+    const float* inputs[] = { in };
+    float* outputs[] = { left, right };
+    KtoAURenderArgs args { inputs, outputs, 64 };
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAURender, &args), kto::host::errUninitialized);
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAUInitialize, nullptr), kto::host::noErr);
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAURender, &args), kto::host::noErr);
+    EXPECT_EQ (left[63], 0.125f);
+    EXPECT_EQ (right[63], 0.125f);
+    args.numFrames = 65;
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAURender, &args), kto::host::errTooManyFramesToProcess);
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, 99, nullptr), kto::host::errInvalidProperty);
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAUClose, nullptr), kto::host::noErr);
+}
