@@ -309,6 +309,7 @@ ConvolutionStage::~ConvolutionStage()
         inputSpectra[c].release();
         inputFlags[c].release();
         overlap[c].release();
+        nextSum[c].release();
     }
     scratch.release();
     for (int c = 0; c < 2; ++c)
@@ -454,6 +455,7 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
 void ConvolutionStage::reset()
 {
     ringPos[0] = ringPos[1] = 0;
+    nextSumHop[0] = nextSumHop[1] = -1;
     for (int c = 0; c < 2; ++c)
     {
         input[c].clear (-1);
@@ -506,6 +508,9 @@ bool ConvolutionStage::rebuildRings (int numChannels)
         ok = resizeChecked (inputFlags[c], parts, true) && ok;
         ok = resizeChecked (inputSpectra[c], values > 0 ? values * 8 + 60 : 0, true) && ok;
         ok = resizeChecked (overlap[c], c < numChannels ? static_cast<std::int64_t> (partLen()) * 4 : 0, true) && ok;
+        // Only an aid to even out the work: without its memory the hops do all of it themselves.
+        resizeChecked (nextSum[c], (c < numChannels && parts >= 2) ? static_cast<std::int64_t> (fftSize) * 8 + 60 : 0, true);
+        nextSumHop[c] = -1;
         zeroBuffer (inputFlags[c]);
         zeroBuffer (inputSpectra[c]);
         zeroBuffer (overlap[c]);
@@ -619,6 +624,9 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
     float* acc = scratch.alignedView();
     float* work = acc + spectrumFloats;
 
+    const bool aheadValid = nextSumHop[d] == hopCount[d] && nextSum[d].size == f * 8 + 60;
+    nextSumHop[d] = -1;
+    ++hopCount[d];
     ringPos[d] = (ringPos[d] + 1) % parts;
     float* slot = inputSpectra[d].alignedView() + ringPos[d] * spectrumFloats;
     auto* flagsD = static_cast<unsigned char*> (inputFlags[d].data);
@@ -630,6 +638,7 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
     bool shared = false;
     if (paired)
     {
+        ++hopCount[d + 1];
         ringPos[d + 1] = (ringPos[d + 1] + 1) % parts;
         input[d + 1].peek (work + p, p * 4);
         input[d + 1].advance (p * 4);
@@ -671,6 +680,7 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
     if (shared)
     {
         input[d + 1].advance (p * 4);
+        ++hopCount[d + 1];
         ringPos[d + 1] = (ringPos[d + 1] + 1) % parts;
         if (notSilent)
             std::memcpy (inputSpectra[d + 1].alignedView() + ringPos[d + 1] * spectrumFloats, slot,
@@ -679,10 +689,48 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
         smallestFlag = 1;
     }
 
-    // Multiply-accumulate in runs of bins, four partitions at a time: per bin the products are
-    // still added in partition order, so the result equals one full pass per partition.
+    // Products of partition i with the slot i hops old, summed. When the products with the older
+    // slots were summed ahead (between hops), only the rest and the newest slot's are added now.
+    float* sum = acc;
+    bool anyProduct = false;
+    if (aheadValid && smallestFlag == 2)
+    {
+        sum = nextSum[d].alignedView();
+        anyProduct = nextSumAny[d];
+        if (nextSumPart[d] < parts)
+            anyProduct = accumulate (sum, d, v, nextSumPart[d], parts, ringPos[d], smallestFlag, ! anyProduct) || anyProduct;
+        anyProduct = accumulate (sum, d, v, 0, 1, ringPos[d], smallestFlag, ! anyProduct) || anyProduct;
+    }
+    else
+        anyProduct = accumulate (sum, d, v, 0, parts, ringPos[d], smallestFlag, true);
+    if (anyProduct)
+        fftTransform (sum, f, 1);
+    else
+        std::memset (sum, 0, static_cast<std::size_t> (spectrumFloats) * 4);
+
+    float* outD = work;
+    float* outPartner = work + p;
+    overlapAdd (sum, 0, static_cast<float*> (overlap[d].data), outD, p);
+    bool ok = output[d].append (outD, p);
+    if (paired || shared)
+    {
+        overlapAdd (sum, 1, static_cast<float*> (overlap[d + 1].data), outPartner, p);
+        ok = output[d + 1].append (outPartner, p) && ok;
+    }
+    if (! ok)
+        markFailed();
+}
+
+bool ConvolutionStage::accumulate (float* sum, int d, int v, int fromPart, int toPart, int newestSlot, unsigned char smallestFlag,
+                                   bool store) const
+{
+    // In runs of bins, four partitions at a time: per bin the products are still added in
+    // partition order, as one full pass per partition would add them.
+    const int parts = nParts();
+    const std::int64_t spectrumFloats = 2 * static_cast<std::int64_t> (fftSize);
     const float* partitions = impulseSpectra[v].alignedView();
     const auto* partitionFlags = static_cast<const unsigned char*> (impulseFlags[v].data);
+    const auto* slotFlags = static_cast<const unsigned char*> (inputFlags[d].data);
     const float* ring = inputSpectra[d].alignedView();
     const int run = static_cast<int> (std::min<std::int64_t> (spectrumFloats, macRunFloats));
     bool anyProduct = false;
@@ -691,50 +739,57 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
         const float* a[4];
         const float* b[4];
         int pending = 0;
-        bool first = true;
-        for (int i = 0; i < parts; ++i)
+        bool first = store;
+        bool found = false;
+        for (int i = fromPart; i < toPart; ++i)
         {
             if (partitionFlags[i] < smallestFlag)
                 continue;
-            int s = ringPos[d] - i;
+            int s = newestSlot - i;
             if (s < 0)
                 s += parts;
-            if (flagsD[s] == 0)
+            if (slotFlags[s] == 0)
                 continue;
             a[pending] = partitions + i * spectrumFloats + start;
             b[pending] = ring + s * spectrumFloats + start;
             if (++pending == 4)
             {
-                complexMultiplyAccumulate (acc + start, a, b, pending, run, first);
+                complexMultiplyAccumulate (sum + start, a, b, pending, run, first);
                 pending = 0;
                 first = false;
+                found = true;
             }
         }
         if (pending > 0)
         {
-            complexMultiplyAccumulate (acc + start, a, b, pending, run, first);
-            first = false;
+            complexMultiplyAccumulate (sum + start, a, b, pending, run, first);
+            found = true;
         }
-        if (first)
+        if (! found)
             break;
         anyProduct = true;
     }
-    if (anyProduct)
-        fftTransform (acc, f, 1);
-    else
-        std::memset (acc, 0, static_cast<std::size_t> (spectrumFloats) * 4);
+    return anyProduct;
+}
 
-    float* outD = work;
-    float* outPartner = work + p;
-    overlapAdd (acc, 0, static_cast<float*> (overlap[d].data), outD, p);
-    bool ok = output[d].append (outD, p);
-    if (paired || shared)
+void ConvolutionStage::prepareNextHop (int d, int v, int budget)
+{
+    const int parts = nParts();
+    if (parts < 2 || nextSum[d].size != fftSize * 8 + 60)
+        return;
+    if (nextSumHop[d] != hopCount[d])
     {
-        overlapAdd (acc, 1, static_cast<float*> (overlap[d + 1].data), outPartner, p);
-        ok = output[d + 1].append (outPartner, p) && ok;
+        nextSumHop[d] = hopCount[d];
+        nextSumPart[d] = 1;
+        nextSumAny[d] = false;
     }
-    if (! ok)
-        markFailed();
+    if (nextSumPart[d] >= parts)
+        return;
+    const int end = std::min (parts, nextSumPart[d] + budget);
+    const int newest = (ringPos[d] + 1) % parts;
+    if (accumulate (nextSum[d].alignedView(), d, v, nextSumPart[d], end, newest, 2, ! nextSumAny[d]))
+        nextSumAny[d] = true;
+    nextSumPart[d] = end;
 }
 
 int ConvolutionStage::avail (int wanted)
@@ -774,11 +829,20 @@ int ConvolutionStage::avail (int wanted)
                 paired = theirs[s] == 0;
         }
         bool shareEnabled = true;
+        bool hopped = false;
         while (input[d].availableBytes >= p * 4 && output[d].unread() < wanted)
         {
             processHop (d, v, paired, shareEnabled);
+            hopped = true;
             if (failed)
                 return wanted;
+        }
+        // A call without a hop sums some of the next hop's products ahead, enough to finish
+        // within half a hop's worth of calls of this size.
+        if (! hopped && parts >= 2)
+        {
+            const std::int64_t budget = ((parts - 1) * 2 * static_cast<std::int64_t> (std::max (wanted, 1)) + p - 1) / p;
+            prepareNextHop (d, v, static_cast<int> (std::clamp<std::int64_t> (budget, 1, parts - 1)));
         }
         d += paired ? 2 : 1;
     }
