@@ -181,3 +181,30 @@ TEST (ConvolutionStage, TinyAndNonFiniteInputIsFlushedToSilence)
     EXPECT_NEAR (r[64 + 5], 2e-12f, 1e-17);
     buffer.release();
 }
+
+TEST (ConvolutionStage, ChannelCountChangesRebuildTheRings)
+{
+    const Signal h = noise (1000, 10);
+    ImpulseBuffer buffer = makeBuffer ({ h });
+    ConvolutionStage stage;
+    stage.setImpulse (&buffer, 128, 0, 0, false);
+    const Signal x = noise (200, 11);
+    const float* in[2] = { x.data(), x.data() };
+    stage.add (in, 104, 1);
+    EXPECT_EQ (stage.avail (54), 64); // one hop: 40 samples stay queued
+    stage.output[0].consume (54);     // 10 unread
+    stage.add (in, 0, 2);             // a second channel joins
+    EXPECT_EQ (stage.output[1].unread(), 50);
+    EXPECT_EQ (stage.ringPos[0], 0);
+    EXPECT_EQ (stage.ringPos[1], 0);
+    const auto* flags = static_cast<const unsigned char*> (stage.inputFlags[0].data);
+    for (int s = 0; s < stage.nParts(); ++s)
+        EXPECT_EQ (flags[s], 0);
+
+    stage.add (in, 0, 1); // and leaves again: its queue and output are dropped
+    EXPECT_EQ (stage.output[1].unread(), 0);
+    EXPECT_EQ (stage.input[1].availableBytes, 0);
+    EXPECT_EQ (stage.output[0].unread(), 10);
+    EXPECT_EQ (stage.input[0].availableBytes, 40 * 4);
+    buffer.release();
+}

@@ -838,10 +838,12 @@ int ConvolutionStage::avail (int wanted)
                 return wanted;
         }
         // A call without a hop sums some of the next hop's products ahead, enough to finish
-        // within half a hop's worth of calls of this size.
+        // within half a hop's worth of calls of this size, four partitions at a time at least
+        // (the multiply-accumulate's grouping).
         if (! hopped && parts >= 2)
         {
-            const std::int64_t budget = ((parts - 1) * 2 * static_cast<std::int64_t> (std::max (wanted, 1)) + p - 1) / p;
+            std::int64_t budget = ((parts - 1) * 2 * static_cast<std::int64_t> (std::max (wanted, 1)) + p - 1) / p;
+            budget = (budget + 3) / 4 * 4;
             prepareNextHop (d, v, static_cast<int> (std::clamp<std::int64_t> (budget, 1, parts - 1)));
         }
         d += paired ? 2 : 1;
