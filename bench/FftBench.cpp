@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <random>
 
 namespace
@@ -16,38 +17,55 @@ namespace
 // rescale between batches (untimed) brings them back.
 constexpr int kPairsPerBatch = 8;
 
-template <typename Batch>
-double medianNsPerTransform (float* data, int n, Batch&& batch)
+struct Contender
 {
-    const float start = std::ldexp (1.0f, -60);
+    float* data;
+    std::function<void()> pair; // one forward and one inverse transform in place
+    std::vector<double> samples;
+};
+
+void fill (float* data, int n)
+{
     std::mt19937 rng (1);
     std::uniform_real_distribution<float> dist (-1.0f, 1.0f);
+    const float start = std::ldexp (1.0f, -60);
     for (int i = 0; i < 2 * n; ++i)
         data[i] = start * dist (rng);
-    const float rescale = std::ldexp (1.0f, -kPairsPerBatch * static_cast<int> (std::lround (std::log2 (n))));
+}
 
+double median (std::vector<double>& v)
+{
+    std::nth_element (v.begin(), v.begin() + static_cast<long> (v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+// Times batches of both contenders alternately, so that both see the same machine load.
+void measure (Contender& ours, Contender& theirs, int n)
+{
     using Clock = std::chrono::steady_clock;
-    std::vector<double> samples;
-    double spent = 0.0;
+    const float rescale = std::ldexp (1.0f, -kPairsPerBatch * static_cast<int> (std::lround (std::log2 (n))));
+    auto batch = [&] (Contender& c, bool record) {
+        const auto t0 = Clock::now();
+        for (int i = 0; i < kPairsPerBatch; ++i)
+            c.pair();
+        const double seconds = std::chrono::duration<double> (Clock::now() - t0).count();
+        if (record)
+            c.samples.push_back (seconds * 1e9 / (2 * kPairsPerBatch));
+        for (int i = 0; i < 2 * n; ++i)
+            c.data[i] *= rescale;
+        return seconds;
+    };
     for (int warm = 0; warm < 3; ++warm)
     {
-        batch();
-        for (int i = 0; i < 2 * n; ++i)
-            data[i] *= rescale;
+        batch (ours, false);
+        batch (theirs, false);
     }
-    while ((samples.size() < 31 || spent < 0.25) && samples.size() < 200000)
+    double spent = 0.0;
+    while ((ours.samples.size() < 31 || spent < 0.5) && ours.samples.size() < 200000)
     {
-        const auto t0 = Clock::now();
-        batch();
-        const auto t1 = Clock::now();
-        const double seconds = std::chrono::duration<double> (t1 - t0).count();
-        spent += seconds;
-        samples.push_back (seconds * 1e9 / (2 * kPairsPerBatch));
-        for (int i = 0; i < 2 * n; ++i)
-            data[i] *= rescale;
+        spent += batch (ours, true);
+        spent += batch (theirs, true);
     }
-    std::nth_element (samples.begin(), samples.begin() + static_cast<long> (samples.size() / 2), samples.end());
-    return samples[samples.size() / 2];
 }
 } // namespace
 
@@ -57,33 +75,30 @@ std::vector<FftBenchRow> measureFft()
     std::vector<FftBenchRow> rows;
     for (int n = 16; n <= 32768; n *= 2)
     {
-        auto* buffer = static_cast<float*> (fftwf_malloc (sizeof (float) * 2 * static_cast<size_t> (n)));
-        auto* complexBuffer = reinterpret_cast<fftwf_complex*> (buffer);
-        fftwf_plan forward = fftwf_plan_dft_1d (n, complexBuffer, complexBuffer, FFTW_FORWARD, FFTW_MEASURE);
-        fftwf_plan backward = fftwf_plan_dft_1d (n, complexBuffer, complexBuffer, FFTW_BACKWARD, FFTW_MEASURE);
+        const size_t bytes = sizeof (float) * 2 * static_cast<size_t> (n);
+        auto* ourData = static_cast<float*> (fftwf_malloc (bytes));
+        auto* fftwData = static_cast<float*> (fftwf_malloc (bytes));
+        auto* fftwComplex = reinterpret_cast<fftwf_complex*> (fftwData);
+        fftwf_plan forward = fftwf_plan_dft_1d (n, fftwComplex, fftwComplex, FFTW_FORWARD, FFTW_MEASURE);
+        fftwf_plan backward = fftwf_plan_dft_1d (n, fftwComplex, fftwComplex, FFTW_BACKWARD, FFTW_MEASURE);
+        fill (ourData, n);
+        fill (fftwData, n);
+
+        Contender ours { ourData, [&] { fftTransform (ourData, n, 0); fftTransform (ourData, n, 1); }, {} };
+        Contender theirs { fftwData, [&] { fftwf_execute (forward); fftwf_execute (backward); }, {} };
+        measure (ours, theirs, n);
 
         FftBenchRow row {};
         row.size = n;
-        row.ourNs = medianNsPerTransform (buffer, n, [&] {
-            for (int i = 0; i < kPairsPerBatch; ++i)
-            {
-                fftTransform (buffer, n, 0);
-                fftTransform (buffer, n, 1);
-            }
-        });
-        row.fftwNs = medianNsPerTransform (buffer, n, [&] {
-            for (int i = 0; i < kPairsPerBatch; ++i)
-            {
-                fftwf_execute (forward);
-                fftwf_execute (backward);
-            }
-        });
+        row.ourNs = median (ours.samples);
+        row.fftwNs = median (theirs.samples);
         row.ratio = row.ourNs / row.fftwNs;
         rows.push_back (row);
 
         fftwf_destroy_plan (forward);
         fftwf_destroy_plan (backward);
-        fftwf_free (buffer);
+        fftwf_free (ourData);
+        fftwf_free (fftwData);
     }
     return rows;
 }

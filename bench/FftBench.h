@@ -12,5 +12,6 @@ struct FftBenchRow
 };
 
 // Sizes 16 to 32768. Each figure is the median over many timed batches of alternating
-// forward and inverse transforms on one warm in-place buffer.
+// forward and inverse transforms on one warm in-place buffer; batches of ours and FFTW's
+// alternate so that both see the same machine load.
 std::vector<FftBenchRow> measureFft();

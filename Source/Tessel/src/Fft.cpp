@@ -125,28 +125,6 @@ inline void inversePair (__m128& a, __m128& b, __m128& c, __m128& d, __m128 w)
     d = _mm_add_ps (b0, it);
 }
 
-template <bool first>
-inline void forwardPairAt (float* x, int q, __m128 w)
-{
-    __m128 a = _mm_loadu_ps (x), b = _mm_loadu_ps (x + q), c = _mm_loadu_ps (x + 2 * q), d = _mm_loadu_ps (x + 3 * q);
-    forwardPair<first> (a, b, c, d, w);
-    _mm_storeu_ps (x, a);
-    _mm_storeu_ps (x + q, b);
-    _mm_storeu_ps (x + 2 * q, c);
-    _mm_storeu_ps (x + 3 * q, d);
-}
-
-template <bool first>
-inline void inversePairAt (float* x, int q, __m128 w)
-{
-    __m128 a = _mm_loadu_ps (x), b = _mm_loadu_ps (x + q), c = _mm_loadu_ps (x + 2 * q), d = _mm_loadu_ps (x + 3 * q);
-    inversePair<first> (a, b, c, d, w);
-    _mm_storeu_ps (x, a);
-    _mm_storeu_ps (x + q, b);
-    _mm_storeu_ps (x + 2 * q, c);
-    _mm_storeu_ps (x + 3 * q, d);
-}
-
 // Size-2 transform of the two values in a register: (x0 + x1, x0 - x1).
 inline __m128 pair2 (__m128 v)
 {
@@ -241,63 +219,183 @@ void fftInverse16 (float* x)
 }
 
 //==============================================================================
-// Table entries k - 1 and k read backward with cos and sin exchanged: (s_k, c_k, s_k-1, c_k-1).
-inline __m128 mirroredPair (const float* w, int k)
+// The passes work on four butterflies at a time: the sums a + c and b + d stay interleaved, the
+// differences are split into real and imaginary registers for the twiddle products. The
+// operations per value are the scalar ones, in the scalar order.
+struct Split
 {
-    const __m128 v = _mm_loadu_ps (w + 2 * (k - 1));
-    return _mm_shuffle_ps (v, v, _MM_SHUFFLE (0, 1, 2, 3));
+    __m128 re, im;
+};
+
+inline Split deinterleave (__m128 lo, __m128 hi)
+{
+    return { _mm_shuffle_ps (lo, hi, _MM_SHUFFLE (2, 0, 2, 0)), _mm_shuffle_ps (lo, hi, _MM_SHUFFLE (3, 1, 3, 1)) };
 }
 
-// Entry 0 for butterfly 1 in the upper half; the lower half is unused (butterfly 0).
-inline __m128 firstPairTwiddle (const float* w)
+inline void storeInterleaved (float* x, __m128 re, __m128 im)
 {
-    const __m128 v = _mm_loadu_ps (w);
-    return _mm_shuffle_ps (v, v, _MM_SHUFFLE (1, 0, 1, 0));
+    _mm_storeu_ps (x, _mm_unpacklo_ps (re, im));
+    _mm_storeu_ps (x + 4, _mm_unpackhi_ps (re, im));
 }
 
-// Passes of size N = 8 * count, two butterflies per step starting with butterflies 0 and 1.
+// Butterflies m .. m + 3 at x (element m), quarters q floats apart, twiddles (wc, ws) split;
+// first says m is 0, whose butterfly takes no twiddle.
+template <bool first>
+inline void forwardGroup (float* x, int q, __m128 wc, __m128 ws)
+{
+    const __m128 a0 = _mm_loadu_ps (x), a1 = _mm_loadu_ps (x + 4);
+    const __m128 b0 = _mm_loadu_ps (x + q), b1 = _mm_loadu_ps (x + q + 4);
+    const __m128 c0 = _mm_loadu_ps (x + 2 * q), c1 = _mm_loadu_ps (x + 2 * q + 4);
+    const __m128 d0 = _mm_loadu_ps (x + 3 * q), d1 = _mm_loadu_ps (x + 3 * q + 4);
+    _mm_storeu_ps (x, _mm_add_ps (a0, c0));
+    _mm_storeu_ps (x + 4, _mm_add_ps (a1, c1));
+    _mm_storeu_ps (x + q, _mm_add_ps (b0, d0));
+    _mm_storeu_ps (x + q + 4, _mm_add_ps (b1, d1));
+    const Split t1 = deinterleave (_mm_sub_ps (a0, c0), _mm_sub_ps (a1, c1));
+    const Split t2 = deinterleave (_mm_sub_ps (b0, d0), _mm_sub_ps (b1, d1));
+    const __m128 ur = _mm_sub_ps (t1.re, t2.im), ui = _mm_add_ps (t1.im, t2.re); // (a - c) + i (b - d)
+    const __m128 vr = _mm_add_ps (t1.re, t2.im), vi = _mm_sub_ps (t1.im, t2.re); // (a - c) - i (b - d)
+    __m128 cr = _mm_sub_ps (_mm_mul_ps (wc, ur), _mm_mul_ps (ws, ui));
+    __m128 ci = _mm_add_ps (_mm_mul_ps (wc, ui), _mm_mul_ps (ws, ur));
+    __m128 dr = _mm_add_ps (_mm_mul_ps (wc, vr), _mm_mul_ps (ws, vi));
+    __m128 di = _mm_sub_ps (_mm_mul_ps (wc, vi), _mm_mul_ps (ws, vr));
+    if constexpr (first)
+    {
+        cr = _mm_move_ss (cr, ur);
+        ci = _mm_move_ss (ci, ui);
+        dr = _mm_move_ss (dr, vr);
+        di = _mm_move_ss (di, vi);
+    }
+    storeInterleaved (x + 2 * q, cr, ci);
+    storeInterleaved (x + 3 * q, dr, di);
+}
+
+template <bool first>
+inline void inverseGroup (float* x, int q, __m128 wc, __m128 ws)
+{
+    const Split c = deinterleave (_mm_loadu_ps (x + 2 * q), _mm_loadu_ps (x + 2 * q + 4));
+    const Split d = deinterleave (_mm_loadu_ps (x + 3 * q), _mm_loadu_ps (x + 3 * q + 4));
+    __m128 cr = _mm_add_ps (_mm_mul_ps (wc, c.re), _mm_mul_ps (ws, c.im)); // c times conj(w)
+    __m128 ci = _mm_sub_ps (_mm_mul_ps (wc, c.im), _mm_mul_ps (ws, c.re));
+    __m128 dr = _mm_sub_ps (_mm_mul_ps (wc, d.re), _mm_mul_ps (ws, d.im)); // d times w
+    __m128 di = _mm_add_ps (_mm_mul_ps (wc, d.im), _mm_mul_ps (ws, d.re));
+    if constexpr (first)
+    {
+        cr = _mm_move_ss (cr, c.re);
+        ci = _mm_move_ss (ci, c.im);
+        dr = _mm_move_ss (dr, d.re);
+        di = _mm_move_ss (di, d.im);
+    }
+    const __m128 sr = _mm_add_ps (cr, dr), si = _mm_add_ps (ci, di);
+    const __m128 tr = _mm_sub_ps (cr, dr), ti = _mm_sub_ps (ci, di);
+    const __m128 negTr = _mm_xor_ps (tr, _mm_set1_ps (-0.0f));
+    const __m128 s0 = _mm_unpacklo_ps (sr, si), s1 = _mm_unpackhi_ps (sr, si);
+    const __m128 m0 = _mm_unpacklo_ps (ti, negTr), m1 = _mm_unpackhi_ps (ti, negTr); // -i (c - d)
+    const __m128 a0 = _mm_loadu_ps (x), a1 = _mm_loadu_ps (x + 4);
+    const __m128 b0 = _mm_loadu_ps (x + q), b1 = _mm_loadu_ps (x + q + 4);
+    _mm_storeu_ps (x, _mm_add_ps (a0, s0));
+    _mm_storeu_ps (x + 4, _mm_add_ps (a1, s1));
+    _mm_storeu_ps (x + 2 * q, _mm_sub_ps (a0, s0));
+    _mm_storeu_ps (x + 2 * q + 4, _mm_sub_ps (a1, s1));
+    _mm_storeu_ps (x + q, _mm_add_ps (b0, m0));
+    _mm_storeu_ps (x + q + 4, _mm_add_ps (b1, m1));
+    _mm_storeu_ps (x + 3 * q, _mm_sub_ps (b0, m0));
+    _mm_storeu_ps (x + 3 * q + 4, _mm_sub_ps (b1, m1));
+}
+
+// Twiddles of butterflies m .. m + 3 from table entries m - 1 .. m + 2.
+inline Split forwardTwiddles (const float* w, int m)
+{
+    return deinterleave (_mm_loadu_ps (w + 2 * m - 2), _mm_loadu_ps (w + 2 * m + 2));
+}
+
+// Twiddles of butterflies m .. m + 3 from entries k .. k - 3 (k = N/4 - m - 1) read backward
+// with cos and sin exchanged.
+inline Split mirroredTwiddles (const float* w, int k)
+{
+    const __m128 lo = _mm_loadu_ps (w + 2 * k - 6); // entries k - 3, k - 2
+    const __m128 hi = _mm_loadu_ps (w + 2 * k - 2); // entries k - 1, k
+    return { _mm_shuffle_ps (hi, lo, _MM_SHUFFLE (1, 3, 1, 3)), _mm_shuffle_ps (hi, lo, _MM_SHUFFLE (0, 2, 0, 2)) };
+}
+
+// Twiddles of butterflies 0 .. 3 (butterfly 0's lane is unused).
+inline Split firstTwiddles (const float* w)
+{
+    return { _mm_setr_ps (1.0f, w[0], w[2], w[4]), _mm_setr_ps (0.0f, w[1], w[3], w[5]) };
+}
+
+// Passes of size N = 8 * count, from butterfly 0 upward.
 void fftForwardPass (float* x, const float* w, int count)
 {
     const int q = 4 * count;
-    forwardPairAt<true> (x, q, firstPairTwiddle (w));
-    for (int m = 2; m < 2 * count; m += 2)
-        forwardPairAt<false> (x + 2 * m, q, _mm_loadu_ps (w + 2 * m - 2));
+    const Split w0 = firstTwiddles (w);
+    forwardGroup<true> (x, q, w0.re, w0.im);
+    for (int m = 4; m < 2 * count; m += 4)
+    {
+        const Split t = forwardTwiddles (w, m);
+        forwardGroup<false> (x + 2 * m, q, t.re, t.im);
+    }
 }
 
 void fftInversePass (float* x, const float* w, int count)
 {
     const int q = 4 * count;
-    inversePairAt<true> (x, q, firstPairTwiddle (w));
-    for (int m = 2; m < 2 * count; m += 2)
-        inversePairAt<false> (x + 2 * m, q, _mm_loadu_ps (w + 2 * m - 2));
+    const Split w0 = firstTwiddles (w);
+    inverseGroup<true> (x, q, w0.re, w0.im);
+    for (int m = 4; m < 2 * count; m += 4)
+    {
+        const Split t = forwardTwiddles (w, m);
+        inverseGroup<false> (x + 2 * m, q, t.re, t.im);
+    }
 }
 
 // Large passes read the first eighth of the circle forward, then backward with cos and sin
-// exchanged (theta = pi/2 - 2 pi (N/4 - m) / N). count is even, so the pairs fall as
-// (0, 1), (2, 3) .. (count - 2, count - 1) forward, (count, count + 1) across the eighth
-// (sqrt(1/2) for m = N/8), then backward up to (2 count - 2, 2 count - 1).
+// exchanged (theta = pi/2 - 2 pi (N/4 - m) / N). count is a multiple of 4, so the groups fall
+// as 0 .. count - 1 forward, count .. count + 3 across the eighth (sqrt(1/2) for m = N/8),
+// then backward up to 2 count - 1.
+inline Split middleTwiddles (const float* w, int count)
+{
+    const float h = sqrtHalf()[0];
+    return { _mm_setr_ps (h, w[2 * count - 3], w[2 * count - 5], w[2 * count - 7]),
+             _mm_setr_ps (h, w[2 * count - 4], w[2 * count - 6], w[2 * count - 8]) };
+}
+
 void fftForwardPassLarge (float* x, const float* w, int count)
 {
     const int q = 4 * count;
-    const float h = sqrtHalf()[0];
-    forwardPairAt<true> (x, q, firstPairTwiddle (w));
-    for (int m = 2; m < count; m += 2)
-        forwardPairAt<false> (x + 2 * m, q, _mm_loadu_ps (w + 2 * m - 2));
-    forwardPairAt<false> (x + 2 * count, q, _mm_setr_ps (h, h, w[2 * count - 3], w[2 * count - 4]));
-    for (int m = count + 2; m < 2 * count; m += 2)
-        forwardPairAt<false> (x + 2 * m, q, mirroredPair (w, 2 * count - m - 1));
+    const Split w0 = firstTwiddles (w);
+    forwardGroup<true> (x, q, w0.re, w0.im);
+    for (int m = 4; m < count; m += 4)
+    {
+        const Split t = forwardTwiddles (w, m);
+        forwardGroup<false> (x + 2 * m, q, t.re, t.im);
+    }
+    const Split middle = middleTwiddles (w, count);
+    forwardGroup<false> (x + 2 * count, q, middle.re, middle.im);
+    for (int m = count + 4; m < 2 * count; m += 4)
+    {
+        const Split t = mirroredTwiddles (w, 2 * count - m - 1);
+        forwardGroup<false> (x + 2 * m, q, t.re, t.im);
+    }
 }
 
 void fftInversePassLarge (float* x, const float* w, int count)
 {
     const int q = 4 * count;
-    const float h = sqrtHalf()[0];
-    inversePairAt<true> (x, q, firstPairTwiddle (w));
-    for (int m = 2; m < count; m += 2)
-        inversePairAt<false> (x + 2 * m, q, _mm_loadu_ps (w + 2 * m - 2));
-    inversePairAt<false> (x + 2 * count, q, _mm_setr_ps (h, h, w[2 * count - 3], w[2 * count - 4]));
-    for (int m = count + 2; m < 2 * count; m += 2)
-        inversePairAt<false> (x + 2 * m, q, mirroredPair (w, 2 * count - m - 1));
+    const Split w0 = firstTwiddles (w);
+    inverseGroup<true> (x, q, w0.re, w0.im);
+    for (int m = 4; m < count; m += 4)
+    {
+        const Split t = forwardTwiddles (w, m);
+        inverseGroup<false> (x + 2 * m, q, t.re, t.im);
+    }
+    const Split middle = middleTwiddles (w, count);
+    inverseGroup<false> (x + 2 * count, q, middle.re, middle.im);
+    for (int m = count + 4; m < 2 * count; m += 4)
+    {
+        const Split t = mirroredTwiddles (w, 2 * count - m - 1);
+        inverseGroup<false> (x + 2 * m, q, t.re, t.im);
+    }
 }
 
 //==============================================================================
@@ -405,6 +503,10 @@ const float* fftTwiddleTable (int size, int* entries)
 
 void fftTransform (float* data, int size, int inverse)
 {
+    // Callers initialise first; a caller that did not still gets filled, visible tables rather
+    // than zeros or a race with a filling thread. Once filled this is one acquire load.
+    if (size >= 8 && ! tablesReady.load (std::memory_order_acquire))
+        fftInitTables();
     const bool inv = inverse != 0;
     switch (size)
     {

@@ -10,7 +10,7 @@
 
 // Fills the process-wide twiddle tables on the first call; later calls return at once. Safe to
 // call from several threads at the same time: no caller returns before the tables are complete.
-// Must have run before the first transform of size 8 or more.
+// Callers run it before their first transform; a transform that finds the tables empty fills them.
 void fftInitTables();
 
 // Transforms size complex values at data in place; inverse 0 is forward, anything else inverse.
