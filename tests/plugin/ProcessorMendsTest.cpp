@@ -34,6 +34,7 @@ TEST (PluginMends, ARefusedPreparationKeepsTheStateAndTheTail)
         { -44100.0, block },
         { 0.5, block },
         { 1.0e300, block },
+        { 2.5e8, block },
         { 48000.0, -1 },
         { 48000.0, std::numeric_limits<int>::max() },
     };
