@@ -123,6 +123,37 @@ TEST (PluginMends, DestroyingTheProcessorWaitsForARunningLoad)
     EXPECT_GT (caught, 0);
 }
 
+TEST (PluginMends, ATypeRequestedDuringALoadIsLoadedByTheNextTick)
+{
+    // Whichever way the race goes, the flag is never clear while another type than the one
+    // installed is requested.
+    Host host;
+    startAndLoad (host);
+    auto& loader = host.processor().impulseLoader;
+    for (int attempt = 0; attempt < 5; ++attempt)
+    {
+        loader.setImpulseType (2);
+        std::atomic<bool> done { false };
+        std::thread messageThread ([&] {
+            ImpulseLoaderTestAccess::tick (loader);
+            done = true;
+        });
+        while (! done && loader.getRebuildMutex().try_lock())
+            loader.getRebuildMutex().unlock();
+        loader.setImpulseType (5);
+        messageThread.join();
+
+        const int frames = host.processor().impulseBuffer.audio.getNumSamples();
+        if (loader.isPending())
+        {
+            EXPECT_EQ (frames, 338624); // type 2, and 5 still to come
+            host.tick();
+        }
+        EXPECT_FALSE (loader.isPending());
+        EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), 303342);
+    }
+}
+
 TEST (PluginMends, PreparationBlocksAndLoadsNeverOverlap)
 {
     Host host;
