@@ -9,7 +9,8 @@ target_compile_definitions(kto_format_tests PRIVATE
   KTO_VST3_FILE="$<TARGET_FILE:VorrelKTOstvikReverb_VST3>"
   KTO_LV2_DIR="$<TARGET_FILE_DIR:VorrelKTOstvikReverb_LV2>")
 add_dependencies(kto_format_tests VorrelKTOstvikReverb_VST3 VorrelKTOstvikReverb_LV2)
-gtest_discover_tests(kto_format_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+gtest_discover_tests(kto_format_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120
+  ENVIRONMENT "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/formats/lsan.supp")
 # JUCE's modules and the LV2 SDK inside them compile here too: only this file gets our warning set.
 target_compile_options(kto_format_tests PRIVATE -Wno-dangling-pointer -Wno-maybe-uninitialized -Wno-format-overflow)
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/formats/FormatHostTest.cpp PROPERTIES
