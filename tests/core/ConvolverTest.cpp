@@ -141,7 +141,9 @@ TEST (Convolver, UnitImpulseReturnsTheHeldResponse)
         int block;
     };
     const Case cases[] = { { 44100.0, 1.0f, 20000, 512 }, { 48000.0, 0.91875f, 21768, 100 },
-                           { 96000.0, 0.459375f, 43537, 1 << 12 } };
+                           { 96000.0, 0.459375f, 43537, 1 << 12 },
+                           // Beyond the engine's largest piece: the block goes in as pieces.
+                           { 44100.0, 1.0f, 20000, 20001 } };
     Buffer source = decayingNoise (20000, 44100, 2, 7u);
     for (const auto& c : cases)
     {

@@ -88,7 +88,8 @@ void Convolver::process (float* const* channels, int numChannels, int numSamples
     if (channels == nullptr || numChannels <= 0 || numSamples <= 0)
         return;
     const int used = reserved ? std::min (numChannels, maxChannels) : 0;
-    // The engine is linear and has no latency: piece by piece it gives what the whole block would.
+    // The engine is linear and has no latency, so pieces give the whole block's convolution; only
+    // the rounding may differ, as the engine's order of summing depends on the pieces' sizes.
     for (int start = 0; start < numSamples && used > 0; start += quantum)
     {
         const int length = std::min (quantum, numSamples - start);

@@ -36,8 +36,8 @@ public:
     // block becomes silence.
     void process (float* const* channels, int numChannels, int numSamples) noexcept;
 
-    // The largest piece the engine is ever fed; even, so that splitting a block leaves every
-    // sample's arithmetic as it was in the direct-form head (it pairs outputs).
+    // The largest piece the engine is ever fed: larger than the blocks hosts usually send, which
+    // therefore reach the engine whole.
     static constexpr int quantum = 8192;
 
     double sampleRate;
