@@ -284,9 +284,17 @@ TEST (ConvolutionEngineMemory, ReservedEngineAllocatesNothingFromTheFirstBlock)
     buffer.set (channels, impulseLength, 2);
     const long length = 1200000;
     const std::vector<Signal> x { noise (length, 13), noise (length, 14) };
-    for (const int block : { 256, 0 })
+    // Blocks of 256, random blocks, and a mono stretch before stereo (the rings a channel
+    // count change rebuilds keep their memory).
+    struct Case
+    {
+        int block;
+        bool monoFirst;
+    };
+    for (const auto [block, monoFirst] : { Case { 256, false }, Case { 0, false }, Case { 256, true } })
     {
         SCOPED_TRACE (block);
+        SCOPED_TRACE (monoFirst);
         ConvolutionEngine engine;
         engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
         ASSERT_TRUE (engine.reserve (4096, 2));
@@ -298,7 +306,7 @@ TEST (ConvolutionEngineMemory, ReservedEngineAllocatesNothingFromTheFirstBlock)
         {
             const int n = static_cast<int> (std::min<long> (block > 0 ? block : pick (random), length - position));
             const float* pointers[2] = { x[0].data() + position, x[1].data() + position };
-            engine.add (pointers, n, 2);
+            engine.add (pointers, n, monoFirst && position < length / 2 ? 1 : 2);
             ASSERT_EQ (engine.avail (n), n);
             engine.advance (n);
             position += n;

@@ -550,11 +550,11 @@ bool ConvolutionStage::rebuildRings (int numChannels)
             input[c].clear (-1);
             output[c].clear();
         }
-        ok = resizeChecked (inputFlags[c], parts, true) && ok;
-        ok = resizeChecked (inputSpectra[c], values > 0 ? values * 8 + 60 : 0, true) && ok;
-        ok = resizeChecked (overlap[c], c < numChannels ? static_cast<std::int64_t> (partLen()) * 4 : 0, true) && ok;
+        ok = resizeChecked (inputFlags[c], parts, false) && ok;
+        ok = resizeChecked (inputSpectra[c], values > 0 ? values * 8 + 60 : 0, false) && ok;
+        ok = resizeChecked (overlap[c], c < numChannels ? static_cast<std::int64_t> (partLen()) * 4 : 0, false) && ok;
         // Only an aid to even out the work: without its memory the hops do all of it themselves.
-        resizeChecked (nextSum[c], (c < numChannels && parts >= 2) ? static_cast<std::int64_t> (fftSize) * 8 + 60 : 0, true);
+        resizeChecked (nextSum[c], (c < numChannels && parts >= 2) ? static_cast<std::int64_t> (fftSize) * 8 + 60 : 0, false);
         nextSumHop[c] = -1;
         zeroBuffer (inputFlags[c]);
         zeroBuffer (inputSpectra[c]);
