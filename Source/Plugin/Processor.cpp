@@ -124,21 +124,36 @@ void Processor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer
 
     const float gainDb = realValue (gainParam);
     const float g = gainDb > gainFloorDb ? std::pow (10.0f, gainDb * decibelFactor) : 0.0f;
-    const float mix = realValue (mixParam);
-
-    dryBuffer.makeCopyOf (buffer, true);
-
-    convolver.process (buffer.getArrayOfWritePointers(), juce::jmin (numChannels, 2), numSamples);
-
-    const float m = mix / mixDivisor;
-    buffer.applyGain (m);
-
+    const float m = realValue (mixParam) / mixDivisor;
     const float d = 1.0f - m;
-    for (int ch = 0; ch < numChannels; ++ch)
-        if (d != 0.0f && dryBuffer.getNumSamples() > 0 && ! dryBuffer.hasBeenCleared())
-            buffer.addFrom (ch, 0, dryBuffer, ch, 0, dryBuffer.getNumSamples(), d);
 
-    buffer.applyGain (g);
+    // A block longer than the dry room prepared for it goes through in pieces that fit, so the
+    // audio thread never grows the room; only a host that never prepared makes it allocate here.
+    if (dryBuffer.getNumSamples() == 0)
+        dryBuffer.setSize (2, numSamples);
+    const int room = dryBuffer.getNumSamples();
+    const int used = juce::jmin (numChannels, 2);
+
+    for (int start = 0; start < numSamples; start += room)
+    {
+        const int n = juce::jmin (room, numSamples - start);
+        float* piece[2] = { nullptr, nullptr };
+        for (int ch = 0; ch < used; ++ch)
+        {
+            dryBuffer.copyFrom (ch, 0, buffer, ch, start, n);
+            piece[ch] = buffer.getWritePointer (ch, start);
+        }
+
+        convolver.process (piece, used, n);
+
+        for (int ch = 0; ch < used; ++ch)
+        {
+            buffer.applyGain (ch, start, n, m);
+            if (d != 0.0f)
+                buffer.addFrom (ch, start, dryBuffer, ch, 0, n, d);
+            buffer.applyGain (ch, start, n, g);
+        }
+    }
 
     audioInConvolver.store (false, std::memory_order_release);
 }
