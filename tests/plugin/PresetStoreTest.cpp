@@ -1,0 +1,276 @@
+#include "PresetStore.h"
+#include "TestProcessor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using ktotest::TestProcessor;
+
+namespace
+{
+
+const char* const relativePath = "VorrelAudioTools/KTOstvikReverb/presets.xml";
+
+// Each test gets its own HOME, which JUCE reads on every request for the user folders.
+class PresetStoreTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (const char* home = std::getenv ("HOME"))
+            oldHome = home;
+        tempHome = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("kto_home", "");
+        ASSERT_TRUE (tempHome.createDirectory().wasOk());
+        setenv ("HOME", tempHome.getFullPathName().toRawUTF8(), 1);
+        file = tempHome.getChildFile (".config").getChildFile (relativePath);
+    }
+
+    void TearDown() override
+    {
+        if (oldHome.isNotEmpty())
+            setenv ("HOME", oldHome.toRawUTF8(), 1);
+        else
+            unsetenv ("HOME");
+        tempHome.deleteRecursively();
+    }
+
+    std::string bytes (const juce::File& f) const
+    {
+        juce::MemoryBlock block;
+        f.loadFileAsData (block);
+        return block.toString().toStdString();
+    }
+
+    void writeFile (const std::string& text)
+    {
+        ASSERT_TRUE (file.getParentDirectory().createDirectory().wasOk());
+        ASSERT_TRUE (file.replaceWithData (text.data(), text.size()));
+    }
+
+    std::vector<juce::String> tags()
+    {
+        std::vector<juce::String> result;
+        if (auto xml = juce::XmlDocument::parse (file))
+            for (auto* e : xml->getChildIterator())
+                result.push_back (e->getTagName());
+        return result;
+    }
+
+    juce::String oldHome;
+    juce::File tempHome, file;
+    TestProcessor proc;
+};
+
+const std::string header = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n";
+
+} // namespace
+
+TEST_F (PresetStoreTest, WritesTheFileByteForByte)
+{
+    PresetStore store (proc.getParameters(), relativePath);
+    EXPECT_EQ (store.getPresetFile(), file);
+    EXPECT_FALSE (file.getParentDirectory().exists());
+    EXPECT_EQ (store.getNumPresets(), 0);
+
+    // A save with neither folders nor file creates both.
+    EXPECT_TRUE (store.savePreset ("Warm"));
+    proc.params[1]->setValue (1.0f);
+    proc.params[2]->setValue (0.2f);
+    EXPECT_TRUE (store.savePreset ("Hall & \"more\""));
+    proc.params[0]->setValue (1.0f);
+    EXPECT_TRUE (store.savePreset (""));
+
+    // Attributes wrap once a line's attributes pass 60 characters; a wrapped attribute lines up
+    // with the first one.
+    const std::string expected = header
+        + "<PRESETS>\r\n"
+          "  <preset1 bypassID=\"0\" revTypeID=\"0\" mixID=\"0.5\" gainID=\"0.5\" presetName=\"Warm\"/>\r\n"
+          "  <preset2 bypassID=\"0\" revTypeID=\"1\" mixID=\"0.20000000298023223877\" gainID=\"0.5\"\r\n"
+          "           presetName=\"Hall &amp; &quot;more&quot;\"/>\r\n"
+          "  <preset3 bypassID=\"1\" revTypeID=\"1\" mixID=\"0.20000000298023223877\" gainID=\"0.5\"\r\n"
+          "           presetName=\"\"/>\r\n"
+          "</PRESETS>\r\n";
+    EXPECT_EQ (bytes (file), expected);
+    EXPECT_EQ (store.getPresetNames(), juce::StringArray ({ "Warm", "Hall & \"more\"", "(Unnamed preset)" }));
+    EXPECT_EQ (store.getCurrentIndex(), 0);
+
+    // Deleting everything leaves an empty root.
+    for (int i = 0; i < 3; ++i)
+    {
+        store.loadPreset (1);
+        EXPECT_TRUE (store.deleteCurrentPreset());
+    }
+    EXPECT_EQ (bytes (file), header + "<PRESETS/>\r\n");
+    EXPECT_EQ (file.getParentDirectory().findChildFiles (juce::File::findFilesAndDirectories, false, "*").size(), 1);
+}
+
+TEST_F (PresetStoreTest, DeletingTheMiddlePresetKeepsTagsAndNumbersTheNextSave)
+{
+    PresetStore store (proc.getParameters(), relativePath);
+    for (auto name : { "one", "two", "three" })
+        ASSERT_TRUE (store.savePreset (name));
+
+    store.loadPreset (2);
+    EXPECT_TRUE (store.deleteCurrentPreset());
+    EXPECT_EQ (tags(), (std::vector<juce::String> { "preset1", "preset3" }));
+    EXPECT_EQ (store.getCurrentIndex(), 2);
+
+    proc.params[3]->setValue (1.0f);
+    EXPECT_TRUE (store.savePreset ("four"));
+    EXPECT_EQ (tags(), (std::vector<juce::String> { "preset1", "preset3", "preset3" }));
+    EXPECT_EQ (store.getPresetNames(), juce::StringArray ({ "one", "three", "four" }));
+
+    // Presets are addressed by position: position 3 is the second preset3.
+    store.loadPreset (3);
+    EXPECT_FLOAT_EQ (proc.params[3]->get(), 18.0f);
+    store.loadPreset (1);
+    EXPECT_FLOAT_EQ (proc.params[3]->get(), 0.0f);
+
+    // The index stays, so a second delete removes what moved into position 2... here "four".
+    store.loadPreset (2);
+    EXPECT_TRUE (store.deleteCurrentPreset());
+    EXPECT_TRUE (store.deleteCurrentPreset());
+    EXPECT_EQ (store.getPresetNames(), juce::StringArray ({ "one" }));
+    EXPECT_TRUE (store.deleteCurrentPreset()); // nothing at 2: removes nothing, still writes
+    EXPECT_EQ (store.getNumPresets(), 1);
+}
+
+TEST_F (PresetStoreTest, LoadingOutsideTheListChangesNothingButTheIndex)
+{
+    PresetStore store (proc.getParameters(), relativePath);
+    ASSERT_TRUE (store.savePreset ("a"));
+    proc.params[2]->setValue (0.0f);
+
+    struct ListenerCount : juce::AudioProcessorListener
+    {
+        void audioProcessorParameterChanged (juce::AudioProcessor*, int, float) override { ++count; }
+        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+        int count = 0;
+    } listener;
+    proc.addListener (&listener);
+
+    for (int index : { 0, 2, -1 })
+    {
+        store.loadPreset (index);
+        EXPECT_EQ (store.getCurrentIndex(), index);
+        EXPECT_FLOAT_EQ (proc.params[2]->get(), 0.0f);
+    }
+    EXPECT_EQ (listener.count, 0);
+
+    store.loadPreset (1);
+    EXPECT_FLOAT_EQ (proc.params[2]->get(), 50.0f);
+    EXPECT_EQ (listener.count, 4);
+    proc.removeListener (&listener);
+
+    store.loadPreset (0);
+    EXPECT_TRUE (store.deleteCurrentPreset());
+    EXPECT_EQ (store.getNumPresets(), 1);
+}
+
+TEST_F (PresetStoreTest, KeepsAForeignRootTagWhenRewriting)
+{
+    writeFile ("<?xml version=\"1.0\"?>\n<MyList owner=\"me\">\n<x presetName=\"old\" mixID=\"1\" extra=\"7\"/>\n</MyList>\n");
+    PresetStore store (proc.getParameters(), relativePath);
+    EXPECT_EQ (store.getNumPresets(), 1);
+
+    store.loadPreset (1);
+    EXPECT_FLOAT_EQ (proc.params[2]->get(), 100.0f);
+    ASSERT_TRUE (store.savePreset ("new"));
+
+    EXPECT_EQ (bytes (file), header
+        + "<MyList owner=\"me\">\r\n"
+          "  <x presetName=\"old\" mixID=\"1\" extra=\"7\"/>\r\n"
+          "  <preset2 bypassID=\"0\" revTypeID=\"0\" mixID=\"1\" gainID=\"0.5\" presetName=\"new\"/>\r\n"
+          "</MyList>\r\n");
+}
+
+TEST_F (PresetStoreTest, KeepsACopyOfAnUnparseableFileBeforeRewritingIt)
+{
+    const std::string broken = "<PRESETS>\n  <preset1 mixID=\"0.3\" presetName=\"precious\"/>\n  <preset2 mixID=";
+    writeFile (broken);
+    PresetStore store (proc.getParameters(), relativePath);
+    EXPECT_EQ (store.getNumPresets(), 0);
+    EXPECT_EQ (store.getPresetNames().size(), 0);
+    EXPECT_EQ (bytes (file), broken); // reading never touches it
+
+    ASSERT_TRUE (store.savePreset ("fresh"));
+    const auto backup = file.getSiblingFile ("presets.xml.bak");
+    EXPECT_EQ (bytes (backup), broken);
+    EXPECT_EQ (store.getPresetNames(), juce::StringArray ({ "fresh" }));
+
+    // A parseable file needs no copy.
+    ASSERT_TRUE (store.savePreset ("again"));
+    EXPECT_EQ (file.getParentDirectory().getNumberOfChildFiles (juce::File::findFiles), 2);
+
+    // A second broken file does not replace the first copy.
+    writeFile ("not xml at all");
+    ASSERT_TRUE (store.savePreset ("third"));
+    EXPECT_EQ (bytes (backup), broken);
+    const auto copies = file.getParentDirectory().findChildFiles (juce::File::findFiles, false, "*.bak");
+    ASSERT_EQ (copies.size(), 2);
+    for (const auto& c : copies)
+    {
+        if (c == backup)
+            continue;
+        EXPECT_EQ (bytes (c), "not xml at all");
+    }
+    // The memory copy survived the broken file.
+    EXPECT_EQ (store.getPresetNames(), juce::StringArray ({ "fresh", "again", "third" }));
+
+    // Deleting over a broken file keeps a copy too.
+    writeFile ("<PRESETS><");
+    store.loadPreset (1);
+    ASSERT_TRUE (store.deleteCurrentPreset());
+    EXPECT_EQ (file.getParentDirectory().findChildFiles (juce::File::findFiles, false, "*.bak").size(), 3);
+    EXPECT_EQ (store.getPresetNames(), juce::StringArray ({ "again", "third" }));
+}
+
+TEST_F (PresetStoreTest, TwoInstancesOnOneFileKeepEachOthersPresets)
+{
+    PresetStore a (proc.getParameters(), relativePath);
+    PresetStore b (proc.getParameters(), relativePath);
+
+    ASSERT_TRUE (a.savePreset ("from a"));
+    ASSERT_TRUE (b.savePreset ("from b")); // b never listed a's preset
+    ASSERT_TRUE (a.savePreset ("a again"));
+    EXPECT_EQ (tags(), (std::vector<juce::String> { "preset1", "preset2", "preset3" }));
+    EXPECT_EQ (b.getPresetNames(), juce::StringArray ({ "from a", "from b", "a again" }));
+
+    // a lists the three and selects "from b"; b deletes "from a" meanwhile.
+    EXPECT_EQ (a.getPresetNames().size(), 3);
+    a.loadPreset (2);
+    b.loadPreset (1);
+    ASSERT_TRUE (b.deleteCurrentPreset());
+    EXPECT_EQ (b.getPresetNames(), juce::StringArray ({ "from b", "a again" }));
+
+    // Position 2 now holds "a again", not what a listed there: a's delete removes nothing.
+    ASSERT_TRUE (a.deleteCurrentPreset());
+    EXPECT_EQ (b.getPresetNames(), juce::StringArray ({ "from b", "a again" }));
+
+    // After listing again, a's delete at position 1 removes the entry it saw there.
+    EXPECT_EQ (a.getPresetNames().size(), 2);
+    a.loadPreset (1);
+    ASSERT_TRUE (a.deleteCurrentPreset());
+    EXPECT_EQ (b.getPresetNames(), juce::StringArray ({ "a again" }));
+}
+
+TEST_F (PresetStoreTest, ReportsAFileThatCannotBeWritten)
+{
+    // The application folder's path is taken by a plain file: no folder can be made.
+    ASSERT_TRUE (tempHome.getChildFile (".config").createDirectory().wasOk());
+    ASSERT_TRUE (tempHome.getChildFile (".config/VorrelAudioTools").replaceWithText ("in the way"));
+
+    PresetStore store (proc.getParameters(), relativePath);
+    EXPECT_FALSE (store.savePreset ("lost?"));
+    EXPECT_EQ (store.getNumPresets(), 1); // the memory copy keeps it
+    store.loadPreset (1);
+    EXPECT_FALSE (store.deleteCurrentPreset());
+    EXPECT_EQ (store.getNumPresets(), 0);
+
+    // The presets file's path is a folder with content.
+    ASSERT_TRUE (tempHome.getChildFile (".config/VorrelAudioTools").deleteFile());
+    ASSERT_TRUE (file.getChildFile ("inside").create().wasOk());
+    EXPECT_FALSE (store.savePreset ("x"));
+    EXPECT_TRUE (file.isDirectory());
+}
