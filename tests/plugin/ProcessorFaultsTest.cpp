@@ -175,7 +175,9 @@ TEST_F (ProcessorFaults, EmptyBlockChangesNothingButStillHandsOverTheType)
 
     // Select another type with an empty block only: after a tick the loader has it, so the next
     // real block is not muted to a quarter.
-    parameterNamed (*p, "Reverb Type")->setValue (0.4f);
+    auto* type = parameterNamed (*p, "Reverb Type");
+    ASSERT_NE (type, nullptr);
+    type->setValue (0.4f);
     p->processBlock (empty, midi);
     juce::MessageManager::getInstance()->runDispatchLoopUntil (loaderWaitMs);
 
