@@ -1,15 +1,205 @@
 #include "Processor.h"
 
+#include "Resources.h"
+
+#include <cmath>
+#include <thread>
+
+namespace
+{
+constexpr float bypassThreshold = 0.5f;
+constexpr float pendingAttenuation = 0.25f;
+constexpr float gainFloorDb = -100.0f;
+constexpr float decibelFactor = 0.05f;
+constexpr float mixDivisor = 100.0f;
+constexpr int stateMagic = 0x21324356;
+
+// The real-unit value the audio road works with.
+float realValue (const zmk::ParamStep* p) noexcept
+{
+    return p->get();
+}
+} // namespace
+
 Processor::Processor()
     : AudioProcessor (BusesProperties()
                           .withInput ("Input", juce::AudioChannelSet::stereo(), true)
-                          .withOutput ("Output", juce::AudioChannelSet::stereo(), true))
+                          .withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
+      abState (getParameters()),
+      presetStore (getParameters(), presetsPath),
+      bypassParam (new zmk::ParamStep ("bypassID", "Bypass", "", 1, 0.0f, 1.0f, 0.0f, 0.0f)),
+      revTypeParam (new zmk::ParamStep ("revTypeID", "Reverb Type", "", 5, 1.0f, 6.0f, 1.0f, 0.0f)),
+      mixParam (new zmk::ParamStep ("mixID", "Mix", "%", 64, 0.0f, 100.0f, 50.0f, 0.0f)),
+      gainParam (new zmk::ParamStep ("gainID", "Gain", "dB", 72, -18.0f, 18.0f, 0.0f, 0.0f)),
+      impulseBuffer (1, 1, 44100),
+      convolver (&impulseBuffer),
+      impulseLoader (&convolver, &impulseBuffer)
 {
+    juce::LookAndFeel::setDefaultLookAndFeel (&customLook.getObject());
+
+    addParameter (bypassParam);
+    addParameter (revTypeParam);
+    addParameter (mixParam);
+    addParameter (gainParam);
+
+    impulseLoader.loadImpulse (1);
 }
+
+// The shared look-and-feel hands the framework's default back when the last instance lets it go.
+Processor::~Processor() = default;
+
+const juce::String Processor::getName() const { return "VorrelKTOstvikReverb"; }
+
+void Processor::prepareToPlay (double sampleRate, int samplesPerBlock)
+{
+    // A rate the convolver cannot hold (not finite, below 1 Hz or beyond an int) or a block length
+    // whose doubled room does not fit an int is refused: the previous preparation stays in force.
+    if (! (sampleRate >= 1.0 && sampleRate <= double (std::numeric_limits<int>::max())))
+        return;
+    if (samplesPerBlock < 0 || samplesPerBlock > std::numeric_limits<int>::max() / 2)
+        return;
+
+    const std::lock_guard<std::mutex> rebuildLock (impulseLoader.getRebuildMutex());
+
+    preparing.store (true, std::memory_order_seq_cst);
+    while (audioInConvolver.load (std::memory_order_seq_cst))
+        std::this_thread::yield();
+
+    try
+    {
+        juce::AudioBuffer<float> room (2, 2 * samplesPerBlock);
+        convolver.prepare (sampleRate);
+        dryBuffer = std::move (room);
+    }
+    catch (...)
+    {
+        // The convolver keeps its impulse response and rate when it fails; the dry room stays too.
+    }
+
+    preparing.store (false, std::memory_order_seq_cst);
+}
+
+void Processor::releaseResources() {}
+
+int Processor::reverbTypeFromValue (float value) noexcept
+{
+    // Every value strictly inside (-2^31 - 1, 2^31) truncates to an int; NaN fails both tests.
+    if (double (value) > -2147483649.0 && double (value) < 2147483648.0)
+        return static_cast<int> (value);
+    return 0;
+}
+
+void Processor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    const int nIn = getTotalNumInputChannels();
+    const int nOut = getTotalNumOutputChannels();
+    const int numChannels = buffer.getNumChannels();
+    const int numSamples = buffer.getNumSamples();
+
+    for (int ch = nIn; ch < nOut && ch < numChannels; ++ch)
+        buffer.clear (ch, 0, numSamples);
+
+    if (nIn == 1 && nOut == 2 && numChannels >= 2 && numSamples > 0 && ! buffer.hasBeenCleared())
+        buffer.copyFrom (1, 0, buffer, 0, 0, numSamples);
+
+    const float bypass = realValue (bypassParam);
+    impulseLoader.setImpulseType (reverbTypeFromValue (realValue (revTypeParam)));
+    const bool pending = impulseLoader.isPending();
+
+    if (bypass >= bypassThreshold)
+        return;
+
+    // Keep off the convolver while it is rebuilt or prepared; announce the use before checking for
+    // preparation so the two sides can never both go ahead.
+    audioInConvolver.store (true, std::memory_order_seq_cst);
+    if (pending || preparing.load (std::memory_order_seq_cst))
+    {
+        audioInConvolver.store (false, std::memory_order_release);
+        buffer.applyGain (pendingAttenuation);
+        return;
+    }
+
+    const float gainDb = realValue (gainParam);
+    const float g = gainDb > gainFloorDb ? std::pow (10.0f, gainDb * decibelFactor) : 0.0f;
+    const float mix = realValue (mixParam);
+
+    dryBuffer.makeCopyOf (buffer, true);
+
+    convolver.process (buffer.getArrayOfWritePointers(), juce::jmin (numChannels, 2), numSamples);
+
+    const float m = mix / mixDivisor;
+    buffer.applyGain (m);
+
+    const float d = 1.0f - m;
+    for (int ch = 0; ch < numChannels; ++ch)
+        if (d != 0.0f && dryBuffer.getNumSamples() > 0 && ! dryBuffer.hasBeenCleared())
+            buffer.addFrom (ch, 0, dryBuffer, ch, 0, dryBuffer.getNumSamples(), d);
+
+    buffer.applyGain (g);
+
+    audioInConvolver.store (false, std::memory_order_release);
+}
+
+double Processor::getTailLengthSeconds() const { return 0.0; }
+bool Processor::acceptsMidi() const { return false; }
+bool Processor::producesMidi() const { return false; }
 
 juce::AudioProcessorEditor* Processor::createEditor()
 {
     return new juce::GenericAudioProcessorEditor (*this);
+}
+
+bool Processor::hasEditor() const { return true; }
+int Processor::getNumPrograms() { return 1; }
+int Processor::getCurrentProgram() { return 0; }
+void Processor::setCurrentProgram (int) {}
+const juce::String Processor::getProgramName (int) { return {}; }
+void Processor::changeProgramName (int, const juce::String&) {}
+
+bool Processor::isBusesLayoutSupported (const BusesLayout& layouts) const
+{
+    const auto in = layouts.getMainInputChannels();
+    const auto out = layouts.getMainOutputChannels();
+    return (in == 1 && out == 1) || (in == 1 && out == 2) || (in == 2 && out == 2);
+}
+
+void Processor::getStateInformation (juce::MemoryBlock& destData)
+{
+    try
+    {
+        juce::XmlElement state ("MYPLUGINSETTINGS");
+        storeParameters (getParameters(), state);
+        // The framework's envelope (magic "VC2!", text length, text, one zero byte), with the
+        // element alone on one line and no XML declaration before it.
+        const auto text = state.toString (juce::XmlElement::TextFormat().singleLine().withoutHeader());
+        destData.reset();
+        juce::MemoryOutputStream out (destData, false);
+        out.writeInt (stateMagic);
+        out.writeInt (static_cast<int> (text.getNumBytesAsUTF8()));
+        out.write (text.toRawUTF8(), text.getNumBytesAsUTF8());
+        out.writeByte (0);
+    }
+    catch (...)
+    {
+        destData.reset();
+    }
+}
+
+void Processor::setStateInformation (const void* data, int sizeInBytes)
+{
+    try
+    {
+        const auto state = getXmlFromBinary (data, sizeInBytes);
+        if (state == nullptr || ! state->hasTagName ("MYPLUGINSETTINGS"))
+            return;
+
+        // Silently, as the host restores its own state; a value that is not a finite float keeps
+        // its parameter as it was.
+        applyParameters (getParameters(), *state, HostNotification::silent);
+    }
+    catch (...)
+    {
+    }
 }
 
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "HeapBuffer.h"
+#include "ImpulseBuffer.h"
+
+#include <cstdint>
+
+// Convolves one or two channels with one segment of an impulse response. FFT form: uniformly
+// partitioned overlap-add with fftSize-point spectra and hops of fftSize / 2 samples. Direct
+// form (fftSize 0): a FIR filter whose output is ready as soon as its input arrives.
+//
+// Memory: a stage that cannot get the memory it needs marks itself failed. A failed stage
+// takes no input, produces nothing and counts as silence; the engine skips it.
+struct ConvolutionStage
+{
+    HeapBuffer impulseSpectra[2];
+    HeapBuffer impulseFlags[2];
+    int impulseChannels = 1;
+    int fftSize = 0;
+    int impulseLen = 0;
+    int procChannels = 0;
+    SampleFifo output[2];
+    SampleFifo history[2];
+    BlockQueue input[2];
+    int ringPos[2] = { 0, 0 };
+    HeapBuffer inputSpectra[2];
+    HeapBuffer inputFlags[2];
+    HeapBuffer overlap[2];
+    HeapBuffer scratch;
+    float* outputPointers[2] = { nullptr, nullptr };
+    int offsetInImpulse = 0;
+    int stagger = 0;
+    bool failed = false;
+
+    ConvolutionStage();
+    ~ConvolutionStage();
+    ConvolutionStage (const ConvolutionStage&) = delete;
+    ConvolutionStage& operator= (const ConvolutionStage&) = delete;
+
+    // Takes the segment of impulse that starts offset samples in and is at most maxLength long
+    // (0: no limit). forceDirect selects the direct form; otherwise fftSize is the FFT size
+    // (held within 4..32768; 0 or below lets the stage choose). Returns fftSize / 2, or 0 in
+    // the direct form.
+    int setImpulse (const ImpulseBuffer* impulse, int fftSizeWanted, int offset, int maxLength, bool forceDirect);
+    // Clears all signal state; keeps the impulse and the rings.
+    void reset();
+    // Takes one block: one pointer per channel (null array or pointer: zeros), numChannels <= 2.
+    void add (const float* const* block, int numSamples, int numChannels);
+    // Processes queued hops until every channel holds wanted unread samples or runs out of
+    // whole hops; returns the smallest unread count over the channels.
+    int avail (int wanted);
+
+    int partLen() const { return fftSize / 2; }
+    int nParts() const;
+
+private:
+    void markFailed();
+    bool rebuildRings (int numChannels);
+    void addDirect (const float* const* block, int numSamples, int numChannels);
+    bool hopExists (int channel) const;
+    bool shareWindowClear (int d) const;
+    void processHop (int d, int v, bool paired, bool& shareEnabled);
+};

@@ -1,0 +1,139 @@
+#include "Convolver.h"
+#include "HeapBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+namespace
+{
+std::atomic<bool> counting { false };
+std::atomic<long> allocations { 0 };
+
+void note() noexcept
+{
+    if (counting.load (std::memory_order_relaxed))
+        allocations.fetch_add (1, std::memory_order_relaxed);
+}
+
+void* allocate (std::size_t bytes)
+{
+    note();
+    if (void* p = std::malloc (bytes == 0 ? 1 : bytes))
+        return p;
+    throw std::bad_alloc();
+}
+} // namespace
+
+extern "C"
+{
+void* __real_malloc (std::size_t);
+void* __real_calloc (std::size_t, std::size_t);
+void* __real_realloc (void*, std::size_t);
+
+void* __wrap_malloc (std::size_t bytes)
+{
+    note();
+    return __real_malloc (bytes);
+}
+void* __wrap_calloc (std::size_t count, std::size_t bytes)
+{
+    note();
+    return __real_calloc (count, bytes);
+}
+void* __wrap_realloc (void* block, std::size_t bytes)
+{
+    note();
+    return __real_realloc (block, bytes);
+}
+}
+
+// std::malloc above goes through the wrapper as well, so each operator new counts twice; any
+// count above 0 is a failure either way.
+void* operator new (std::size_t bytes) { return allocate (bytes); }
+void* operator new[] (std::size_t bytes) { return allocate (bytes); }
+void* operator new (std::size_t bytes, const std::nothrow_t&) noexcept { return std::malloc (bytes == 0 ? 1 : bytes); }
+void* operator new[] (std::size_t bytes, const std::nothrow_t&) noexcept { return std::malloc (bytes == 0 ? 1 : bytes); }
+void operator delete (void* p) noexcept { std::free (p); }
+void operator delete[] (void* p) noexcept { std::free (p); }
+void operator delete (void* p, std::size_t) noexcept { std::free (p); }
+void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }
+
+namespace
+{
+Buffer decayingNoise (int frames, int rate)
+{
+    Buffer b (2, frames, rate);
+    std::uint32_t seed = 77u;
+    for (int c = 0; c < 2; ++c)
+    {
+        float* x = b.audio.getWritePointer (c);
+        for (int i = 0; i < frames; ++i)
+        {
+            seed = seed * 1664525u + 1013904223u;
+            x[i] = static_cast<float> ((static_cast<double> (seed >> 8) / 8388608.0 - 1.0) * std::exp (-3.0 * i / frames));
+        }
+    }
+    return b;
+}
+
+// Processes frames of noise in blocks; counts allocations only when told to.
+void play (Convolver& convolver, int frames, int block, bool count)
+{
+    std::vector<float> left (static_cast<size_t> (block)), right (static_cast<size_t> (block));
+    float* channels[] = { left.data(), right.data() };
+    std::uint32_t seed = 5u;
+    for (int done = 0; done < frames; done += block)
+    {
+        for (int i = 0; i < block; ++i)
+        {
+            seed = seed * 1664525u + 1013904223u;
+            left[static_cast<size_t> (i)] = static_cast<float> (seed >> 8) / 8388608.0f - 1.0f;
+            right[static_cast<size_t> (i)] = -left[static_cast<size_t> (i)];
+        }
+        counting = count;
+        convolver.process (channels, 2, block);
+        counting = false;
+    }
+}
+} // namespace
+
+TEST (ConvolverAllocation, CountingSeesBothAllocators)
+{
+    // Operator new here, and the C allocator inside the core library.
+    allocations = 0;
+    counting = true;
+    auto* q = new int (3);
+    counting = false;
+    delete q;
+    EXPECT_GE (allocations.load(), 1);
+
+    allocations = 0;
+    HeapBuffer store;
+    counting = true;
+    store.resize (100, false);
+    counting = false;
+    store.release();
+    EXPECT_EQ (allocations.load(), 1);
+}
+
+TEST (ConvolverAllocation, ProcessAllocatesNothingOnceWarm)
+{
+    // Long enough for every stage of the chain, the last one a 32768-point FFT.
+    Buffer source = decayingNoise (100000, 44100);
+    for (int block : { 32, 512, 4096 })
+    {
+        SCOPED_TRACE (block);
+        Convolver convolver (&source);
+        convolver.prepare (48000.0);
+        play (convolver, 4 * 32768, block, false);
+        allocations = 0;
+        play (convolver, 4 * 32768, block, true);
+        EXPECT_EQ (allocations.load(), 0);
+    }
+}

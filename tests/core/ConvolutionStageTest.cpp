@@ -1,0 +1,111 @@
+#include "ConvolutionStage.h"
+#include "ConvolutionTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace convtest;
+
+namespace
+{
+ImpulseBuffer makeBuffer (const std::vector<Signal>& h)
+{
+    ImpulseBuffer buffer;
+    const float* channels[2] = { h[0].data(), h.back().data() };
+    buffer.set (channels, static_cast<int> (h[0].size()), static_cast<int> (h.size()));
+    return buffer;
+}
+} // namespace
+
+TEST (ConvolutionStage, FftSizeIsChosenOrHeldWithinSupportedSizes)
+{
+    struct Case
+    {
+        int argument, segment, fftSize, parts;
+    };
+    const std::vector<Case> cases {
+        { 256, 1000, 256, 8 },   { 0, 100, 256, 1 },        { 0, 100000, 32768, 7 }, { 0, 0, 32, 0 },
+        { -20, 100000, 64, 3125 }, { -100000, 100000, 32768, 7 }, { 65536, 1000, 32768, 1 }, { 2, 10, 4, 5 },
+        { 1000, 1000, 512, 4 },  { 1, 3, 4, 2 },
+    };
+    for (const auto& test : cases)
+    {
+        SCOPED_TRACE (testing::Message() << "argument " << test.argument << ", segment " << test.segment);
+        const Signal h = noise (static_cast<size_t> (test.segment), 3);
+        ImpulseBuffer buffer = makeBuffer ({ h });
+        ConvolutionStage stage;
+        EXPECT_EQ (stage.setImpulse (&buffer, test.argument, 0, 0, false), test.fftSize / 2);
+        EXPECT_EQ (stage.fftSize, test.fftSize);
+        EXPECT_EQ (stage.nParts(), test.parts);
+
+        // Whatever size was settled on, the stage convolves (for segments short enough to check).
+        if (test.segment > 0 && test.segment <= 1000)
+        {
+            const long length = 3 * test.segment + 2 * test.fftSize;
+            const Signal x = noise (static_cast<size_t> (length), 4);
+            const float* in[1] = { x.data() };
+            stage.add (in, static_cast<int> (length), 1);
+            const int ready = stage.avail (static_cast<int> (length));
+            ASSERT_GT (ready, 0);
+            std::vector<long> positions;
+            for (long n = 0; n < ready; ++n)
+                positions.push_back (n);
+            expectConvolution (Signal (stage.output[0].readPointer(), stage.output[0].readPointer() + ready), h, x, positions, "stage");
+        }
+        buffer.release();
+    }
+}
+
+TEST (ConvolutionStage, PartitionsFlagsAndIdenticalChannels)
+{
+    Signal left (300, 0.0f), right (300, 0.0f);
+    left[10] = 1.0f;      // partition 0 (of 64): channel 0 sounds
+    right[70] = 0.001f;   // partition 1: only channel 1
+    left[140] = 3e-15f;   // partition 2: flag 2 although the scaled value is flushed
+    ImpulseBuffer buffer = makeBuffer ({ left, right });
+    ConvolutionStage stage;
+    EXPECT_EQ (stage.setImpulse (&buffer, 128, 0, 0, false), 64);
+    EXPECT_EQ (stage.impulseChannels, 2);
+    ASSERT_EQ (stage.nParts(), 5);
+    const auto* flags = static_cast<const unsigned char*> (stage.impulseFlags[0].data);
+    EXPECT_EQ (flags[0], 2);
+    EXPECT_EQ (flags[1], 1);
+    EXPECT_EQ (flags[2], 2);
+    EXPECT_EQ (flags[3], 0);
+    buffer.release();
+
+    ImpulseBuffer same = makeBuffer ({ left, left });
+    ConvolutionStage mono;
+    mono.setImpulse (&same, 128, 0, 0, false);
+    EXPECT_EQ (mono.impulseChannels, 1);
+    same.release();
+
+    // Direct form: taps reversed, offset and maximum length applied.
+    const Signal abcd { 1, 2, 3, 4 };
+    ImpulseBuffer taps = makeBuffer ({ abcd });
+    ConvolutionStage direct;
+    EXPECT_EQ (direct.setImpulse (&taps, 0, 1, 2, true), 0);
+    const float* view = direct.impulseSpectra[0].alignedView();
+    EXPECT_EQ (view[0], 3.0f);
+    EXPECT_EQ (view[1], 2.0f);
+    EXPECT_EQ (direct.impulseSpectra[0].size, 2 * 4 + 60);
+    taps.release();
+}
+
+TEST (ConvolutionStage, HopsAreProcessedOnlyAsFarAsWanted)
+{
+    const Signal h = noise (1000, 5);
+    ImpulseBuffer buffer = makeBuffer ({ h });
+    ConvolutionStage stage;
+    stage.setImpulse (&buffer, 128, 0, 0, false);
+    EXPECT_EQ (stage.avail (77), 77); // nothing added yet
+    const Signal x = noise (300, 6);
+    const float* in[1] = { x.data() };
+    stage.add (in, 100, 1);
+    EXPECT_EQ (stage.avail (1000), 64);
+    EXPECT_EQ (stage.input[0].availableBytes, 36 * 4);
+    stage.add (in, 200, 1);
+    EXPECT_EQ (stage.avail (64), 64); // output already there: no hop
+    EXPECT_EQ (stage.avail (65), 128);
+    EXPECT_EQ (stage.avail (1000), 256);
+    buffer.release();
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+// Drives the plug-in through the Audio Unit stand-in, as a host would.
+
+#include "AUStandIn.h"
+#include "ImpulseLoaderAsync.h"
+#include "Processor.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+// Reaches the loader's private tick and stream table, so tests can run a tick deterministically.
+struct ImpulseLoaderTestAccess
+{
+    static void tick (ImpulseLoaderAsync& loader) { loader.timerCallback(); }
+    static void setStreams (ImpulseLoaderAsync& loader, const kto::resources::Entry* streams)
+    {
+        loader.streams = streams;
+    }
+};
+
+namespace ktotest
+{
+using Channels = std::vector<std::vector<float>>;
+
+inline Channels noise (int numChannels, int numFrames, juce::int64 seed)
+{
+    juce::Random random (seed);
+    Channels c (static_cast<size_t> (numChannels), std::vector<float> (static_cast<size_t> (numFrames)));
+    for (auto& ch : c)
+        for (auto& s : ch)
+            s = random.nextFloat() * 2.0f - 1.0f;
+    return c;
+}
+
+struct Host
+{
+    juce::ScopedJuceInitialiser_GUI gui;
+    kto::host::AudioUnitStandIn unit;
+
+    Processor& processor() { return dynamic_cast<Processor&> (unit.getProcessor()); }
+
+    void start (int inputs, int outputs, double rate = 44100.0, int maxFrames = 256)
+    {
+        ASSERT_EQ (unit.setChannels (inputs, outputs), kto::host::noErr);
+        ASSERT_EQ (unit.setSampleRate (rate), kto::host::noErr);
+        ASSERT_EQ (unit.setMaxFramesPerSlice (maxFrames), kto::host::noErr);
+        ASSERT_EQ (unit.initialize(), kto::host::noErr);
+    }
+
+    void tick() { ImpulseLoaderTestAccess::tick (processor().impulseLoader); }
+
+    // Renders input in blocks of blockSize; outputs start as garbage, as a host's buffers may.
+    Channels render (const Channels& input, int blockSize)
+    {
+        const int numOutputs = unit.getProcessor().getTotalNumOutputChannels();
+        const int numFrames = int (input[0].size());
+        Channels out (static_cast<size_t> (numOutputs), std::vector<float> (static_cast<size_t> (numFrames), 123.0f));
+        for (int start = 0; start < numFrames; start += blockSize)
+        {
+            const int n = juce::jmin (blockSize, numFrames - start);
+            std::vector<const float*> in;
+            for (auto& ch : input)
+                in.push_back (ch.data() + start);
+            std::vector<float*> o;
+            for (auto& ch : out)
+                o.push_back (ch.data() + start);
+            EXPECT_EQ (unit.render (in.data(), o.data(), n), kto::host::noErr);
+        }
+        return out;
+    }
+
+    void setParameter (int index, float normalised)
+    {
+        unit.getProcessor().getParameters()[index]->setValue (normalised);
+    }
+};
+
+// A convolver of its own on the decoded impulse response: what the plug-in's convolver should give.
+struct ReferenceConvolver
+{
+    explicit ReferenceConvolver (int type, double rate = 44100.0)
+    {
+        const auto& entry = kto::resources::table[type - 1];
+        decodeFlacToBuffer (entry.data, entry.size, &impulse, 44100);
+        convolver = std::make_unique<Convolver> (&impulse);
+        convolver->prepare (rate);
+    }
+
+    Channels wet (const Channels& input, int blockSize)
+    {
+        Channels out = input;
+        const int numFrames = int (input[0].size());
+        for (int start = 0; start < numFrames; start += blockSize)
+        {
+            const int n = juce::jmin (blockSize, numFrames - start);
+            std::vector<float*> p;
+            for (auto& ch : out)
+                p.push_back (ch.data() + start);
+            convolver->process (p.data(), int (p.size()), n);
+        }
+        return out;
+    }
+
+    Buffer impulse { 1, 1, 44100 };
+    std::unique_ptr<Convolver> convolver;
+};
+} // namespace ktotest

@@ -1,0 +1,299 @@
+// Robustness of the plug-in: refused preparations, undecodable streams, threads, shared look,
+// no allocation on the audio thread, and the host state.
+
+#include "AllocationCounter.h"
+#include "PluginHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <thread>
+
+using namespace ktotest;
+
+namespace
+{
+constexpr int block = 256;
+
+void startAndLoad (Host& host, int inputs = 2, int outputs = 2)
+{
+    host.start (inputs, outputs);
+    host.render (noise (inputs, block, 100), block);
+    host.tick();
+}
+} // namespace
+
+TEST (PluginMends, ARefusedPreparationKeepsTheStateAndTheTail)
+{
+    const std::pair<double, int> bad[] = {
+        { std::numeric_limits<double>::quiet_NaN(), block },
+        { std::numeric_limits<double>::infinity(), block },
+        { 0.0, block },
+        { -44100.0, block },
+        { 0.5, block },
+        { 1.0e300, block },
+        { 48000.0, -1 },
+        { 48000.0, std::numeric_limits<int>::max() },
+    };
+    for (auto [rate, frames] : bad)
+    {
+        SCOPED_TRACE (juce::String (rate) + " " + juce::String (frames));
+        Host a, b;
+        startAndLoad (a);
+        startAndLoad (b);
+        const auto in = noise (2, 2 * block, 101);
+        a.render (in, block);
+        b.render (in, block);
+
+        EXPECT_NO_THROW (b.processor().prepareToPlay (rate, frames));
+        EXPECT_FALSE (b.processor().impulseLoader.isPending());
+        EXPECT_EQ (a.render (in, block), b.render (in, block));
+    }
+}
+
+TEST (PluginMends, AnUndecodableStreamKeepsTheCurrentResponse)
+{
+    // Not FLAC at all, and a FLAC stream cut short after its header.
+    static const unsigned char garbage[64] = { 1, 2, 3 };
+    const auto& real = kto::resources::table[1];
+    kto::resources::Entry broken[kto::resources::numEntries] = {};
+    for (int i = 0; i < kto::resources::numEntries; ++i)
+        broken[i] = { garbage, int (sizeof (garbage)) };
+    broken[2] = { real.data, 2000 };
+
+    for (int type : { 2, 3 })
+    {
+        SCOPED_TRACE (type);
+        Host host;
+        startAndLoad (host);
+        ImpulseLoaderTestAccess::setStreams (host.processor().impulseLoader, broken);
+        host.setParameter (2, 1.0f);
+        host.setParameter (1, float (type - 1) / 5.0f);
+
+        const auto in = noise (2, 2 * block, 102);
+        host.render (in, block);
+        EXPECT_TRUE (host.processor().impulseLoader.isPending());
+        EXPECT_NO_THROW (host.tick());
+        EXPECT_FALSE (host.processor().impulseLoader.isPending());
+        EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), 340317);
+        // The current response was handed over again: a fresh engine on type 1.
+        EXPECT_EQ (host.render (in, block), ReferenceConvolver (1).wet (in, block));
+    }
+
+    Buffer destination (2, 5, 44100);
+    destination.audio.setSample (1, 4, 0.5f);
+    EXPECT_ANY_THROW (decodeFlacToBuffer (garbage, int (sizeof (garbage)), &destination, 44100));
+    EXPECT_ANY_THROW (decodeFlacToBuffer (nullptr, 0, &destination, 44100));
+    EXPECT_EQ (destination.audio.getNumSamples(), 5);
+    EXPECT_EQ (destination.audio.getSample (1, 4), 0.5f);
+}
+
+TEST (PluginMends, DecodingTheEmbeddedStreams)
+{
+    const int frames[] = { 340317, 338624, 337851, 277383, 303342, 94990 };
+    for (int t = 0; t < 6; ++t)
+    {
+        Buffer b (1, 1, 44100);
+        const auto& e = kto::resources::table[t];
+        decodeFlacToBuffer (e.data, e.size, &b, 96000);
+        EXPECT_EQ (b.audio.getNumChannels(), 2);
+        EXPECT_EQ (b.audio.getNumSamples(), frames[t]);
+        EXPECT_EQ (b.sampleRate, 96000); // the caller's rate, not the stream's
+        EXPECT_GT (b.audio.getMagnitude (0, 0, 4096), 0.0f);
+    }
+}
+
+TEST (PluginMends, DestroyingTheProcessorWaitsForARunningLoad)
+{
+    // The load must be caught while it runs; a fast machine may finish it first, so try again.
+    int caught = 0;
+    for (int attempt = 0; attempt < 20 && caught < 3; ++attempt)
+    {
+        auto host = std::make_unique<Host>();
+        host->start (2, 2);
+        host->render (noise (2, block, 103), block);
+        auto& loader = host->processor().impulseLoader;
+
+        std::atomic<bool> done { false };
+        std::thread messageThread ([&] {
+            ImpulseLoaderTestAccess::tick (loader);
+            done = true;
+        });
+        bool locked = false;
+        while (! done && ! locked)
+        {
+            if (loader.getRebuildMutex().try_lock())
+                loader.getRebuildMutex().unlock();
+            else
+                locked = true;
+        }
+        host.reset(); // waits for the tick that holds the lock
+        if (locked)
+        {
+            ++caught;
+            EXPECT_FALSE (done && false);
+        }
+        messageThread.join();
+    }
+    EXPECT_GT (caught, 0);
+}
+
+TEST (PluginMends, PreparationBlocksAndLoadsNeverOverlap)
+{
+    Host host;
+    startAndLoad (host);
+    auto& proc = host.processor();
+    std::atomic<bool> stop { false };
+
+    std::thread audio ([&] {
+        juce::AudioBuffer<float> buffer (2, block);
+        juce::MidiBuffer midi;
+        juce::Random random (104);
+        while (! stop)
+        {
+            for (int ch = 0; ch < 2; ++ch)
+                for (int i = 0; i < block; ++i)
+                    buffer.setSample (ch, i, random.nextFloat() - 0.5f);
+            const juce::ScopedLock lock (proc.getCallbackLock());
+            proc.processBlock (buffer, midi);
+            for (int ch = 0; ch < 2; ++ch)
+                for (int i = 0; i < block; ++i)
+                    ASSERT_TRUE (std::isfinite (buffer.getSample (ch, i)));
+        }
+    });
+    std::thread loader ([&] {
+        for (int i = 0; i < 6; ++i)
+        {
+            proc.revTypeParam->value.store (float (6 - i));
+            std::this_thread::sleep_for (std::chrono::milliseconds (5));
+            ImpulseLoaderTestAccess::tick (proc.impulseLoader);
+        }
+    });
+    for (int i = 0; i < 6; ++i)
+        proc.prepareToPlay (i % 2 == 0 ? 48000.0 : 44100.0, block);
+    loader.join();
+    stop = true;
+    audio.join();
+    EXPECT_FALSE (proc.impulseLoader.isPending());
+}
+
+TEST (PluginMends, OneSharedLookStaysTheDefaultWhileAnyInstanceLives)
+{
+    juce::ScopedJuceInitialiser_GUI gui;
+    auto first = std::make_unique<Processor>();
+    auto second = std::make_unique<Processor>();
+    auto* look = &first->customLook.getObject();
+    EXPECT_EQ (&second->customLook.getObject(), look);
+    EXPECT_EQ (&juce::LookAndFeel::getDefaultLookAndFeel(), look);
+
+    std::unique_ptr<juce::AudioProcessorEditor> editor (first->createEditor());
+    second.reset();
+    EXPECT_EQ (&juce::LookAndFeel::getDefaultLookAndFeel(), look);
+    EXPECT_EQ (&editor->getLookAndFeel(), look);
+    editor.reset();
+
+    first.reset();
+    EXPECT_EQ (dynamic_cast<zmk::CustomLook*> (&juce::LookAndFeel::getDefaultLookAndFeel()), nullptr);
+}
+
+TEST (PluginMends, NoAllocationInTheAudioRoadOncePrepared)
+{
+    for (auto [inputs, outputs] : { std::pair { 1, 1 }, { 1, 2 }, { 2, 2 } })
+    {
+        Host host;
+        startAndLoad (host, inputs, outputs);
+        auto& proc = host.processor();
+        juce::AudioBuffer<float> buffer (outputs, block);
+        juce::MidiBuffer midi;
+        const auto in = noise (outputs, block, 105);
+
+        // Every branch of the road: convolution with mix and gain, bypass, hand-over, short blocks.
+        const struct { float bypass, type, mix, gain; int frames; } settings[] = {
+            { 0, 0, 0.5f, 0.5f, block }, { 0, 0, 1, 0.25f, block }, { 0, 0, 0, 1, block / 2 },
+            { 1, 0, 0.5f, 0.5f, block }, { 0, 0.2f, 0.5f, 0.5f, block }, { 0, 0.2f, 0.5f, 0.5f, 0 } };
+        long count = 0;
+        for (const auto& s : settings)
+        {
+            host.setParameter (0, s.bypass);
+            host.setParameter (1, s.type);
+            host.setParameter (2, s.mix);
+            host.setParameter (3, s.gain);
+            for (int repeat = 0; repeat < 8; ++repeat)
+            {
+                juce::AudioBuffer<float> view (buffer.getArrayOfWritePointers(), outputs, s.frames);
+                for (int ch = 0; ch < outputs; ++ch)
+                    view.copyFrom (ch, 0, in[size_t (ch)].data(), s.frames);
+                allocations::start();
+                proc.processBlock (view, midi);
+                count += allocations::stop();
+            }
+        }
+        EXPECT_EQ (count, 0) << inputs << " in, " << outputs << " out"
+                             << (allocations::countsMalloc() ? "" : " (operator new only)");
+    }
+}
+
+TEST (PluginState, ItTravelsThroughTheHostsClassInfo)
+{
+    Host host;
+    auto& p = host.unit.getProcessor();
+    const auto fresh = host.unit.saveClassInfo();
+    const auto* block = fresh[kto::host::AudioUnitStandIn::stateKey].getBinaryData();
+    ASSERT_NE (block, nullptr);
+
+    const juce::String xml ("<MYPLUGINSETTINGS bypassID=\"0\" revTypeID=\"0\" mixID=\"0.5\" gainID=\"0.5\"/>");
+    const auto* bytes = static_cast<const unsigned char*> (block->getData());
+    ASSERT_EQ (block->getSize(), size_t (xml.getNumBytesAsUTF8() + 9));
+    EXPECT_EQ (juce::ByteOrder::littleEndianInt (bytes), 0x21324356u);
+    EXPECT_EQ (juce::ByteOrder::littleEndianInt (bytes + 4), juce::uint32 (xml.getNumBytesAsUTF8()));
+    EXPECT_EQ (juce::String::fromUTF8 (reinterpret_cast<const char*> (bytes + 8), int (xml.getNumBytesAsUTF8())), xml);
+    EXPECT_EQ (bytes[block->getSize() - 1], 0);
+    EXPECT_EQ (fresh["version"], juce::var (0x10001));
+
+    // The float nearest 0.2 goes out with 20 digits and comes back the same.
+    p.getParameters()[2]->setValue (0.2f);
+    const auto saved = host.unit.saveClassInfo();
+    const auto* savedBlock = saved[kto::host::AudioUnitStandIn::stateKey].getBinaryData();
+    EXPECT_TRUE (juce::String::fromUTF8 (static_cast<const char*> (savedBlock->getData()) + 8, int (savedBlock->getSize()) - 9)
+                      .contains ("mixID=\"0.20000000298023223877\""));
+    for (auto* param : p.getParameters())
+        param->setValue (0.9f);
+    EXPECT_EQ (host.unit.restoreClassInfo (saved), kto::host::noErr);
+    const float expected[] = { 0.0f, 0.0f, 0.2f, 0.5f };
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ (p.getParameters()[i]->getValue(), expected[i]) << i;
+}
+
+TEST (PluginState, BlocksThatAreNotOurStateChangeNothing)
+{
+    Host host;
+    auto& p = host.unit.getProcessor();
+    auto envelope = [&] (const juce::String& xml) {
+        juce::MemoryBlock m;
+        juce::AudioProcessor::copyXmlToBinary (*juce::parseXML (xml), m);
+        return m;
+    };
+    p.getParameters()[2]->setValue (0.75f);
+
+    const unsigned char shortBlock[8] = { 0x56, 0x43, 0x32, 0x21, 1, 0, 0, 0 };
+    const unsigned char wrongMagic[12] = { 0x56, 0x43, 0x32, 0x22, 3, 0, 0, 0, '<', 'a', '/', '>' };
+    const unsigned char notXml[13] = { 0x56, 0x43, 0x32, 0x21, 4, 0, 0, 0, 'x', 'y', 'z', '!', 0 };
+    const auto otherTag = envelope ("<OTHER mixID=\"0.1\"/>");
+    const struct { const void* data; int size; } blocks[] = {
+        { nullptr, 0 }, { shortBlock, 8 }, { wrongMagic, 12 }, { notXml, 13 },
+        { otherTag.getData(), int (otherTag.getSize()) }, { shortBlock, -5 } };
+    for (const auto& b : blocks)
+    {
+        EXPECT_NO_THROW (p.setStateInformation (b.data, b.size));
+        EXPECT_EQ (p.getParameters()[2]->getValue(), 0.75f);
+    }
+
+    // Any letter case of the tag is ours; attribute names must match exactly; no number reads as 0.
+    const auto lower = envelope ("<mypluginsettings gainID=\"1\" MIXID=\"0.1\" revTypeID=\"abc\"/>");
+    p.setStateInformation (lower.getData(), int (lower.getSize()));
+    EXPECT_EQ (p.getParameters()[3]->getValue(), 1.0f);
+    EXPECT_EQ (p.getParameters()[2]->getValue(), 0.75f);
+    EXPECT_EQ (p.getParameters()[1]->getValue(), 0.0f);
+}
