@@ -15,9 +15,19 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
     kto::fuzz::resetParameters();
 
     const auto file = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory).getChildFile (relativePath);
+    // A fresh folder each time: an unreadable file is kept aside as a backup when the store
+    // writes, and those backups would pile up over the run.
+    file.getParentDirectory().deleteRecursively();
     file.getParentDirectory().createDirectory();
-    if (! file.replaceWithData (data, size))
-        return 0;
+    {
+        // A plain write: the input itself needs no safe replacement.
+        juce::FileOutputStream out (file);
+        if (! out.openedOk())
+            return 0;
+        out.setPosition (0);
+        out.truncate();
+        out.write (data, size);
+    }
 
     PresetStore store (p.getParameters(), relativePath);
     const auto names = store.getPresetNames();
