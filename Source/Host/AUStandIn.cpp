@@ -59,9 +59,8 @@ juce::StringArray AudioUnitStandIn::getFactoryPresets() const
 
 Status AudioUnitStandIn::setChannels (int inputs, int outputs)
 {
-    const ChannelConfig wanted { static_cast<short> (inputs), static_cast<short> (outputs) };
     for (const auto& c : supportedChannelConfigs())
-        if (c == wanted && c.inputs == inputs && c.outputs == outputs)
+        if (c.inputs == inputs && c.outputs == outputs)
         {
             requested = c;
             return noErr;

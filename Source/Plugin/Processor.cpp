@@ -1,8 +1,7 @@
 #include "Processor.h"
 
-#include "Resources.h"
-
 #include <cmath>
+#include <limits>
 #include <thread>
 
 namespace
@@ -13,6 +12,9 @@ constexpr float gainFloorDb = -100.0f;
 constexpr float decibelFactor = 0.05f;
 constexpr float mixDivisor = 100.0f;
 constexpr int stateMagic = 0x21324356;
+// Twice the highest rate audio interfaces offer; above it the resampled impulse responses would
+// run to gigabytes.
+constexpr double maxSampleRate = 1536000.0;
 
 // The real-unit value the audio road works with.
 float realValue (const zmk::ParamStep* p) noexcept
@@ -52,9 +54,10 @@ const juce::String Processor::getName() const { return "VorrelKTOstvikReverb"; }
 
 void Processor::prepareToPlay (double sampleRate, int samplesPerBlock)
 {
-    // A rate the convolver cannot hold (not finite, below 1 Hz or beyond an int) or a block length
-    // whose doubled room does not fit an int is refused: the previous preparation stays in force.
-    if (! (sampleRate >= 1.0 && sampleRate <= double (std::numeric_limits<int>::max())))
+    // A rate the convolver cannot use (not a number, below 1 Hz or beyond any audio rate) or a
+    // block length whose doubled room does not fit an int is refused: the previous preparation
+    // stays in force.
+    if (! (sampleRate >= 1.0 && sampleRate <= maxSampleRate))
         return;
     if (samplesPerBlock < 0 || samplesPerBlock > std::numeric_limits<int>::max() / 2)
         return;
@@ -70,6 +73,8 @@ void Processor::prepareToPlay (double sampleRate, int samplesPerBlock)
         juce::AudioBuffer<float> room (2, 2 * samplesPerBlock);
         convolver.prepare (sampleRate);
         dryBuffer = std::move (room);
+        impulseLoader.setBlockSize (samplesPerBlock);
+        ImpulseLoaderAsync::settle (convolver, samplesPerBlock);
     }
     catch (...)
     {

@@ -17,15 +17,35 @@ namespace
 std::atomic<long> operatorNewCount { 0 };
 }
 
-void* operator new (std::size_t bytes)
+namespace
+{
+void* countedAllocation (std::size_t bytes) noexcept
 {
     operatorNewCount.fetch_add (1, std::memory_order_relaxed);
-    if (void* p = std::malloc (bytes > 0 ? bytes : 1))
+    return std::malloc (bytes > 0 ? bytes : 1);
+}
+} // namespace
+
+void* operator new (std::size_t bytes)
+{
+    if (void* p = countedAllocation (bytes))
         return p;
     throw std::bad_alloc();
 }
+void* operator new[] (std::size_t bytes)
+{
+    if (void* p = countedAllocation (bytes))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new (std::size_t bytes, const std::nothrow_t&) noexcept { return countedAllocation (bytes); }
+void* operator new[] (std::size_t bytes, const std::nothrow_t&) noexcept { return countedAllocation (bytes); }
 void operator delete (void* p) noexcept { std::free (p); }
+void operator delete[] (void* p) noexcept { std::free (p); }
 void operator delete (void* p, std::size_t) noexcept { std::free (p); }
+void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }
+void operator delete (void* p, const std::nothrow_t&) noexcept { std::free (p); }
+void operator delete[] (void* p, const std::nothrow_t&) noexcept { std::free (p); }
 
 namespace
 {

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 using namespace convtest;
 
 namespace
@@ -107,5 +110,101 @@ TEST (ConvolutionStage, HopsAreProcessedOnlyAsFarAsWanted)
     EXPECT_EQ (stage.avail (64), 64); // output already there: no hop
     EXPECT_EQ (stage.avail (65), 128);
     EXPECT_EQ (stage.avail (1000), 256);
+    buffer.release();
+}
+
+TEST (ConvolutionStage, DirectFormMatchesConvolutionForShortAndLongFilters)
+{
+    for (const int taps : { 1, 3, 64, 513, 700 })
+        for (const int block : { 1, 7, 64, 1500 })
+        {
+            SCOPED_TRACE (testing::Message() << taps << " taps, block " << block);
+            const Signal h = noise (static_cast<size_t> (taps), 8);
+            ImpulseBuffer buffer = makeBuffer ({ h });
+            ConvolutionStage stage;
+            EXPECT_EQ (stage.setImpulse (&buffer, 0, 0, 0, true), 0);
+            const long length = 4000;
+            const Signal x = noise (static_cast<size_t> (length), 9);
+            Signal out;
+            for (long pos = 0; pos < length; pos += block)
+            {
+                const int n = static_cast<int> (std::min<long> (block, length - pos));
+                const float* in[1] = { x.data() + pos };
+                stage.add (in, n, 1);
+                ASSERT_EQ (stage.avail (n), n);
+                out.insert (out.end(), stage.output[0].readPointer(), stage.output[0].readPointer() + n);
+                stage.output[0].consume (n);
+            }
+            std::vector<long> positions (static_cast<size_t> (length));
+            for (long n = 0; n < length; ++n)
+                positions[static_cast<size_t> (n)] = n;
+            expectConvolution (out, h, x, positions, "direct");
+            buffer.release();
+        }
+}
+
+TEST (ConvolutionStage, TinyAndNonFiniteInputIsFlushedToSilence)
+{
+    // A unit impulse passes each hop through; values below 2^-54, infinities and NaN are
+    // flushed, and hops whose values all stay within 1e-12 count as silent (flag 0).
+    Signal h (64, 0.0f);
+    h[0] = 1.0f;
+    ImpulseBuffer buffer = makeBuffer ({ h });
+    ConvolutionStage stage;
+    stage.setImpulse (&buffer, 128, 0, 0, false);
+    Signal left (64 * 4, 0.0f), right (64 * 4, 0.0f);
+    for (int i = 0; i < 64; ++i)
+    {
+        left[static_cast<size_t> (i)] = 1e-13f;        // hop 0: silent
+        right[static_cast<size_t> (i)] = -1e-13f;
+        left[static_cast<size_t> (64 + i)] = 1e-13f;   // hop 1: one loud sample
+        left[static_cast<size_t> (128 + i)] = i % 2 == 0 ? std::numeric_limits<float>::infinity() : std::nanf ("");
+        right[static_cast<size_t> (192 + i)] = 1e-17f; // below 2^-54
+    }
+    right[64 + 5] = 2e-12f;
+    right[192] = 0.5f;
+    const float* in[2] = { left.data(), right.data() };
+    stage.add (in, 256, 2);
+    ASSERT_EQ (stage.avail (256), 256);
+    const auto* flags = static_cast<const unsigned char*> (stage.inputFlags[0].data);
+    EXPECT_EQ (flags[0], 2); // ring of one slot: the last hop (loud) is the one left
+    const float* l = stage.output[0].readPointer();
+    const float* r = stage.output[1].readPointer();
+    for (int i = 0; i < 64; ++i)
+    {
+        EXPECT_EQ (l[i], 0.0f) << i;
+        EXPECT_EQ (r[i], 0.0f) << i;
+        EXPECT_NEAR (l[64 + i], 1e-13f, 1e-18) << i;
+        EXPECT_NEAR (l[128 + i], 0.0f, 1e-15) << i; // only the rounding left from hop 1
+        EXPECT_NEAR (r[192 + i], i == 0 ? 0.5f : 0.0f, 1e-7) << i;
+    }
+    EXPECT_NEAR (r[64 + 5], 2e-12f, 1e-17);
+    buffer.release();
+}
+
+TEST (ConvolutionStage, ChannelCountChangesRebuildTheRings)
+{
+    const Signal h = noise (1000, 10);
+    ImpulseBuffer buffer = makeBuffer ({ h });
+    ConvolutionStage stage;
+    stage.setImpulse (&buffer, 128, 0, 0, false);
+    const Signal x = noise (200, 11);
+    const float* in[2] = { x.data(), x.data() };
+    stage.add (in, 104, 1);
+    EXPECT_EQ (stage.avail (54), 64); // one hop: 40 samples stay queued
+    stage.output[0].consume (54);     // 10 unread
+    stage.add (in, 0, 2);             // a second channel joins
+    EXPECT_EQ (stage.output[1].unread(), 50);
+    EXPECT_EQ (stage.ringPos[0], 0);
+    EXPECT_EQ (stage.ringPos[1], 0);
+    const auto* flags = static_cast<const unsigned char*> (stage.inputFlags[0].data);
+    for (int s = 0; s < stage.nParts(); ++s)
+        EXPECT_EQ (flags[s], 0);
+
+    stage.add (in, 0, 1); // and leaves again: its queue and output are dropped
+    EXPECT_EQ (stage.output[1].unread(), 0);
+    EXPECT_EQ (stage.input[1].availableBytes, 0);
+    EXPECT_EQ (stage.output[0].unread(), 10);
+    EXPECT_EQ (stage.input[0].availableBytes, 40 * 4);
     buffer.release();
 }

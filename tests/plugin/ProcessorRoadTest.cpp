@@ -76,14 +76,6 @@ TEST (PluginIdentity, WhatTheHostSeesOfAFreshInstance)
     EXPECT_FALSE (proc.impulseLoader.isPending());
 }
 
-TEST (PluginLifecycle, PreparationSizesTheDryRoom)
-{
-    Host host;
-    host.start (2, 2, 48000.0, 512);
-    EXPECT_EQ (host.processor().dryBuffer.getNumChannels(), 2);
-    EXPECT_EQ (host.processor().dryBuffer.getNumSamples(), 1024);
-}
-
 // The first blocks are the input x 0.25 until the loader's tick, then the reverb, in every
 // channel configuration.
 TEST (PluginRoad, HandOverUntilTheTickThenTheReverb)
@@ -187,21 +179,6 @@ TEST (PluginRoad, MixAndGain)
     }
 }
 
-TEST (PluginRoad, MixZeroKeepsTheTailAdvancing)
-{
-    Host host;
-    host.start (1, 1);
-    host.render (noise (1, block, 7), block);
-    host.tick();
-    host.setParameter (2, 0.0f);
-    const auto in = noise (1, 2 * block, 8);
-    host.render ({ { in[0].begin(), in[0].begin() + block } }, block);
-    host.setParameter (2, 1.0f);
-    const auto out = host.render ({ { in[0].begin() + block, in[0].end() } }, block);
-    const auto wet = ReferenceConvolver (1).wet (in, block);
-    EXPECT_EQ (out[0], std::vector<float> (wet[0].begin() + block, wet[0].end()));
-}
-
 TEST (PluginRoad, SwitchingTheTypeWhilePlaying)
 {
     Host host;
@@ -269,21 +246,22 @@ TEST (PluginRoad, AHostResetAfterPreparationKeepsTheTail)
         h->tick();
     }
     const auto in = noise (2, block, 14);
-    const Channels silence (2, std::vector<float> (size_t (block), 0.0f));
+    const Channels silence (2, std::vector<float> (size_t (8 * block), 0.0f));
     a.render (in, block);
     b.render (in, block);
     ASSERT_EQ (b.unit.reset(), kto::host::noErr);
     const auto tailA = a.render (silence, block);
     const auto tailB = b.render (silence, block);
     EXPECT_EQ (tailA, tailB);
-    const auto range = juce::FloatVectorOperations::findMinAndMax (tailB[0].data(), block);
+    const auto range = juce::FloatVectorOperations::findMinAndMax (tailB[0].data(), 8 * block);
     EXPECT_GT (range.getLength(), 0.0f);
 
-    // A reset of a plug-in that was never prepared prepares it.
+    // A reset of a plug-in that was never prepared prepares it: two channels of twice the block.
     Host c;
     c.unit.setMaxFramesPerSlice (300);
     EXPECT_EQ (c.processor().dryBuffer.getNumSamples(), 0);
     c.unit.reset();
+    EXPECT_EQ (c.processor().dryBuffer.getNumChannels(), 2);
     EXPECT_EQ (c.processor().dryBuffer.getNumSamples(), 600);
 }
 
@@ -300,13 +278,32 @@ TEST (PluginRoad, HostBypassPassesTheInputsAndSilencesTheRest)
     EXPECT_EQ (host.processor().impulseLoader.getRequestedType(), -1);
 }
 
-TEST (PluginRoad, AnEmptyBlockStillHandsOverTheType)
+TEST (PluginEntryPoints, FactoryAndEntryDriveAnInstance)
 {
-    Host host;
-    host.start (2, 2);
-    float dummy[2][1] = {};
-    const float* in[2] = { dummy[0], dummy[1] };
-    float* out[2] = { dummy[0], dummy[1] };
-    EXPECT_EQ (host.unit.render (in, out, 0), kto::host::noErr);
-    EXPECT_EQ (host.processor().impulseLoader.getRequestedType(), 1);
+    juce::ScopedJuceInitialiser_GUI gui;
+    auto* instance = VorrelKTOstvikReverbAUFactory (nullptr);
+    ASSERT_NE (instance, nullptr);
+
+    KtoAUFormat format { 1, 2, 44100.0, 64 };
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAUSetFormat, &format), kto::host::noErr);
+    KtoAUFormat unsupported { 2, 1, 44100.0, 64 };
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAUSetFormat, &unsupported), kto::host::errFormatNotSupported);
+    std::int32_t version = 0;
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAUGetVersion, &version), kto::host::noErr);
+    EXPECT_EQ (version, 0x10001);
+
+    float in[64], left[64], right[64];
+    std::fill (std::begin (in), std::end (in), 0.5f);
+    const float* inputs[] = { in };
+    float* outputs[] = { left, right };
+    KtoAURenderArgs args { inputs, outputs, 64 };
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAURender, &args), kto::host::errUninitialized);
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAUInitialize, nullptr), kto::host::noErr);
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAURender, &args), kto::host::noErr);
+    EXPECT_EQ (left[63], 0.125f);
+    EXPECT_EQ (right[63], 0.125f);
+    args.numFrames = 65;
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAURender, &args), kto::host::errTooManyFramesToProcess);
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, 99, nullptr), kto::host::errInvalidProperty);
+    EXPECT_EQ (VorrelKTOstvikReverbAUEntry (instance, kKtoAUClose, nullptr), kto::host::noErr);
 }

@@ -145,7 +145,7 @@ void paintPhotoPanel (juce::Graphics& g, const juce::Typeface::Ptr& face, Rectan
     g.setColour (Colour (0x40ffffff));
     g.drawRoundedRectangle (caption, 6.0f, 1.0f);
     fillTextAt (g, face, "Convolution", caption.getX() + 16.0f, caption.getY() + 24.0f, 18.0f, Colour (0xffd8d8d8));
-    fillTextAt (g, face, "six spaces, true stereo", caption.getX() + 16.0f, caption.getY() + 50.0f, 13.0f,
+    fillTextAt (g, face, "six spaces, zero latency", caption.getX() + 16.0f, caption.getY() + 50.0f, 13.0f,
                 Colour (0xff8a9098));
 
     // maker's brand, lower left

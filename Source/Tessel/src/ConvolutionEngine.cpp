@@ -211,6 +211,8 @@ float** ConvolutionEngine::getOutput()
 
 void ConvolutionEngine::advance (std::int32_t count)
 {
+    if (count <= 0)
+        return;
     for (std::int32_t c = 0; c < numChannels; ++c)
         output[c].consume (count);
 }

@@ -17,6 +17,8 @@ constexpr int maxFftSize = 32768;
 constexpr int minFftSize = 4;
 constexpr double silenceFloor = 1e-12;
 constexpr double impulseFloor = 1e-15;
+// Bins per run of the multiply-accumulate: the accumulator run (32 KB) stays in the first-level cache.
+constexpr int macRunFloats = 8192;
 
 // Values that are not finite or below 2^-54 in magnitude become +0 before any transform.
 inline float flush (float value)
@@ -30,6 +32,82 @@ inline float flush (float value)
 inline bool loud (float value)
 {
     return std::fabs (static_cast<double> (value)) > silenceFloor;
+}
+
+// The largest float not above the silence floor: for a float x, |x| > it exactly when |x| as a
+// double exceeds 1e-12.
+float floatSilenceFloor()
+{
+    float f = static_cast<float> (silenceFloor);
+    if (static_cast<double> (f) > silenceFloor)
+        f = std::nextafter (f, 0.0f);
+    return f;
+}
+const float silenceFloorFloat = floatSilenceFloor();
+
+// slot[2i] = flush (re[i]), slot[2i + 1] = flush (im[i]) or 0 without im; count a multiple of 4
+// or not. Returns whether any flushed value is above the silence floor.
+bool packHop (float* slot, const float* re, const float* im, int count)
+{
+    int i = 0;
+    bool anyLoud = false;
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi32 (72);
+    const __m128i high = _mm_set1_epi32 (255);
+    const __m128i exponentMask = _mm_set1_epi32 (0xff);
+    const __m128 absMask = _mm_castsi128_ps (_mm_set1_epi32 (0x7fffffff));
+    const __m128 floor = _mm_set1_ps (silenceFloorFloat);
+    auto flush4 = [&] (__m128 x) {
+        const __m128i e = _mm_and_si128 (_mm_srli_epi32 (_mm_castps_si128 (x), 23), exponentMask);
+        const __m128i keep = _mm_and_si128 (_mm_cmpgt_epi32 (e, low), _mm_cmplt_epi32 (e, high));
+        return _mm_and_ps (x, _mm_castsi128_ps (keep));
+    };
+    __m128 loudMask = _mm_setzero_ps();
+    for (; i + 4 <= count; i += 4)
+    {
+        const __m128 a = flush4 (_mm_loadu_ps (re + i));
+        const __m128 b = im != nullptr ? flush4 (_mm_loadu_ps (im + i)) : _mm_setzero_ps();
+        loudMask = _mm_or_ps (loudMask, _mm_cmpgt_ps (_mm_and_ps (a, absMask), floor));
+        loudMask = _mm_or_ps (loudMask, _mm_cmpgt_ps (_mm_and_ps (b, absMask), floor));
+        _mm_storeu_ps (slot + 2 * i, _mm_unpacklo_ps (a, b));
+        _mm_storeu_ps (slot + 2 * i + 4, _mm_unpackhi_ps (a, b));
+    }
+    anyLoud = _mm_movemask_ps (loudMask) != 0;
+#endif
+    for (; i < count; ++i)
+    {
+        const float a = flush (re[i]);
+        const float b = im != nullptr ? flush (im[i]) : 0.0f;
+        slot[2 * i] = a;
+        slot[2 * i + 1] = b;
+        anyLoud = anyLoud || loud (a) || loud (b);
+    }
+    return anyLoud;
+}
+
+// Overlap-add of one part (0 real, 1 imaginary) of an inverse transform of 2 * count values:
+// out[i] = value i + overlap[i], then overlap[i] = value count + i.
+void overlapAdd (const float* values, int part, float* overlapSamples, float* out, int count)
+{
+    int i = 0;
+#if defined(__SSE2__)
+    for (; i + 4 <= count; i += 4)
+    {
+        const __m128 v0 = _mm_loadu_ps (values + 2 * i);
+        const __m128 v1 = _mm_loadu_ps (values + 2 * i + 4);
+        const __m128 w0 = _mm_loadu_ps (values + 2 * (count + i));
+        const __m128 w1 = _mm_loadu_ps (values + 2 * (count + i) + 4);
+        const __m128 head = part == 0 ? _mm_shuffle_ps (v0, v1, _MM_SHUFFLE (2, 0, 2, 0)) : _mm_shuffle_ps (v0, v1, _MM_SHUFFLE (3, 1, 3, 1));
+        const __m128 tail = part == 0 ? _mm_shuffle_ps (w0, w1, _MM_SHUFFLE (2, 0, 2, 0)) : _mm_shuffle_ps (w0, w1, _MM_SHUFFLE (3, 1, 3, 1));
+        _mm_storeu_ps (out + i, _mm_add_ps (head, _mm_loadu_ps (overlapSamples + i)));
+        _mm_storeu_ps (overlapSamples + i, tail);
+    }
+#endif
+    for (; i < count; ++i)
+    {
+        out[i] = values[2 * i + part] + overlapSamples[i];
+        overlapSamples[i] = values[2 * (count + i) + part];
+    }
 }
 
 // Largest power of two within 4..32768 not above size.
@@ -56,82 +134,73 @@ void zeroBuffer (HeapBuffer& buffer)
         std::memset (buffer.data, 0, static_cast<std::size_t> (buffer.size));
 }
 
-// acc (+)= a * b over count floats of interleaved complex values, 16-byte aligned; count is a
-// multiple of 4. The first product is stored rather than added.
-void complexMultiplyAccumulate (float* acc, const float* a, const float* b, int count, bool store)
+// acc (+)= a[0] * b[0] + a[1] * b[1] + ... over count floats of interleaved complex values
+// (16-byte aligned, count a multiple of 4), for up to four pairs of spectra. The products are
+// added one after the other, exactly as separate passes would, but acc is read and written once.
+// With store set, acc's old contents are not used: the first product is stored.
+template <int pairs>
+void complexMultiplyAccumulate (float* acc, const float* const* a, const float* const* b, int count, bool store)
 {
 #if defined(__SSE2__)
     const __m128 signs = _mm_castsi128_ps (_mm_set_epi32 (0, static_cast<int> (0x80000000u), 0, static_cast<int> (0x80000000u)));
     for (int k = 0; k < count; k += 4)
     {
-        const __m128 pa = _mm_load_ps (a + k);
-        const __m128 pb = _mm_load_ps (b + k);
-        const __m128 re = _mm_shuffle_ps (pa, pa, _MM_SHUFFLE (2, 2, 0, 0));
-        const __m128 im = _mm_shuffle_ps (pa, pa, _MM_SHUFFLE (3, 3, 1, 1));
-        const __m128 swapped = _mm_shuffle_ps (pb, pb, _MM_SHUFFLE (2, 3, 0, 1));
-        const __m128 product = _mm_add_ps (_mm_mul_ps (re, pb), _mm_xor_ps (_mm_mul_ps (im, swapped), signs));
-        if (store)
-            _mm_store_ps (acc + k, product);
-        else
-            _mm_store_ps (acc + k, _mm_add_ps (_mm_load_ps (acc + k), product));
+        __m128 sum = store ? _mm_setzero_ps() : _mm_load_ps (acc + k);
+        for (int p = 0; p < pairs; ++p)
+        {
+            const __m128 pa = _mm_load_ps (a[p] + k);
+            const __m128 pb = _mm_load_ps (b[p] + k);
+            const __m128 re = _mm_shuffle_ps (pa, pa, _MM_SHUFFLE (2, 2, 0, 0));
+            const __m128 im = _mm_shuffle_ps (pa, pa, _MM_SHUFFLE (3, 3, 1, 1));
+            const __m128 swapped = _mm_shuffle_ps (pb, pb, _MM_SHUFFLE (2, 3, 0, 1));
+            const __m128 product = _mm_add_ps (_mm_mul_ps (re, pb), _mm_xor_ps (_mm_mul_ps (im, swapped), signs));
+            sum = (store && p == 0) ? product : _mm_add_ps (sum, product);
+        }
+        _mm_store_ps (acc + k, sum);
     }
 #else
     for (int k = 0; k < count; k += 2)
     {
-        const float re = a[k] * b[k] - a[k + 1] * b[k + 1];
-        const float im = a[k] * b[k + 1] + a[k + 1] * b[k];
-        if (store)
+        float re = store ? 0.0f : acc[k];
+        float im = store ? 0.0f : acc[k + 1];
+        for (int p = 0; p < pairs; ++p)
         {
-            acc[k] = re;
-            acc[k + 1] = im;
+            const float* x = a[p] + k;
+            const float* y = b[p] + k;
+            const float productRe = x[0] * y[0] - x[1] * y[1];
+            const float productIm = x[0] * y[1] + x[1] * y[0];
+            re = (store && p == 0) ? productRe : re + productRe;
+            im = (store && p == 0) ? productIm : im + productIm;
         }
-        else
-        {
-            acc[k] += re;
-            acc[k + 1] += im;
-        }
+        acc[k] = re;
+        acc[k + 1] = im;
     }
 #endif
 }
 
-// Output j = sum over m of taps[m] * window[j + m], taps reversed; pairs of outputs share one
-// pass over the taps, products and sums in double.
-void directForm (const float* taps, int numTaps, const float* window, float* out, int numSamples)
+void complexMultiplyAccumulate (float* acc, const float* const* a, const float* const* b, int pairs, int count, bool store)
+{
+    switch (pairs)
+    {
+        case 1: complexMultiplyAccumulate<1> (acc, a, b, count, store); break;
+        case 2: complexMultiplyAccumulate<2> (acc, a, b, count, store); break;
+        case 3: complexMultiplyAccumulate<3> (acc, a, b, count, store); break;
+        case 4: complexMultiplyAccumulate<4> (acc, a, b, count, store); break;
+        default: break;
+    }
+}
+
+// Output j = sum over m of taps[m] * window[j + m] (taps reversed), products and sums in double,
+// each output rounded to float once. Outputs come in pairs from one pass over the taps; an odd
+// last output sums each group of four products in single precision.
+void directFormFloat (const float* taps, int numTaps, const float* window, float* out, int numSamples)
 {
     int j = 0;
     for (; j + 1 < numSamples; j += 2)
     {
         const float* w = window + j;
-        int m = 0;
-#if defined(__SSE2__)
-        __m128d a0 = _mm_setzero_pd(), b0 = _mm_setzero_pd(), a1 = _mm_setzero_pd(), b1 = _mm_setzero_pd();
-        for (; m + 4 <= numTaps; m += 4)
-        {
-            const __m128 t = _mm_load_ps (taps + m);
-            const __m128d tLow = _mm_cvtps_pd (t);
-            const __m128d tHigh = _mm_cvtps_pd (_mm_movehl_ps (t, t));
-            const __m128 x0 = _mm_loadu_ps (w + m);
-            const __m128 x1 = _mm_loadu_ps (w + m + 1);
-            a0 = _mm_add_pd (a0, _mm_mul_pd (tLow, _mm_cvtps_pd (x0)));
-            b0 = _mm_add_pd (b0, _mm_mul_pd (tHigh, _mm_cvtps_pd (_mm_movehl_ps (x0, x0))));
-            a1 = _mm_add_pd (a1, _mm_mul_pd (tLow, _mm_cvtps_pd (x1)));
-            b1 = _mm_add_pd (b1, _mm_mul_pd (tHigh, _mm_cvtps_pd (_mm_movehl_ps (x1, x1))));
-        }
-        double lanes0[2], lanes1[2];
-        _mm_storeu_pd (lanes0, _mm_add_pd (a0, b0));
-        _mm_storeu_pd (lanes1, _mm_add_pd (a1, b1));
-        double sum0 = lanes0[0] + lanes0[1];
-        double sum1 = lanes1[0] + lanes1[1];
-#else
         double sum0 = 0.0, sum1 = 0.0;
-        for (; m + 4 <= numTaps; m += 4)
-            for (int q = 0; q < 4; ++q)
-            {
-                sum0 += static_cast<double> (taps[m + q]) * w[m + q];
-                sum1 += static_cast<double> (taps[m + q]) * w[m + q + 1];
-            }
-#endif
-        for (; m < numTaps; ++m)
+        for (int m = 0; m < numTaps; ++m)
         {
             sum0 += static_cast<double> (taps[m]) * w[m];
             sum1 += static_cast<double> (taps[m]) * w[m + 1];
@@ -151,6 +220,81 @@ void directForm (const float* taps, int numTaps, const float* window, float* out
         out[j] = static_cast<float> (sum);
     }
 }
+
+#if defined(__SSE2__)
+// The same in double throughout: taps and window converted once, four outputs per pass.
+constexpr int directTapLimit = 512;
+constexpr int directChunk = 1024;
+
+void directFormDouble (const float* taps, int numTaps, const float* window, float* out, int numSamples)
+{
+    alignas (16) double tapsD[directTapLimit + 2];
+    alignas (16) double windowD[directTapLimit + directChunk + 4];
+    const int evenTaps = (numTaps + 1) & ~1;
+    for (int m = 0; m < evenTaps; ++m)
+        tapsD[m] = m < numTaps ? taps[m] : 0.0;
+    const int pairsEnd = numSamples & ~1;
+    for (int first = 0; first < pairsEnd; first += directChunk)
+    {
+        const int count = std::min (directChunk, pairsEnd - first);
+        const int span = count + evenTaps + 1;
+        const int available = numTaps + numSamples - 1 - first;
+        for (int i = 0; i < span; ++i)
+            windowD[i] = i < available ? window[first + i] : 0.0;
+        int j = 0;
+        for (; j + 4 <= count; j += 4)
+        {
+            __m128d s0 = _mm_setzero_pd(), s1 = _mm_setzero_pd(), s2 = _mm_setzero_pd(), s3 = _mm_setzero_pd();
+            const double* w = windowD + j;
+            for (int m = 0; m < evenTaps; m += 2)
+            {
+                const __m128d t = _mm_load_pd (tapsD + m);
+                s0 = _mm_add_pd (s0, _mm_mul_pd (t, _mm_loadu_pd (w + m)));
+                s1 = _mm_add_pd (s1, _mm_mul_pd (t, _mm_loadu_pd (w + m + 1)));
+                s2 = _mm_add_pd (s2, _mm_mul_pd (t, _mm_loadu_pd (w + m + 2)));
+                s3 = _mm_add_pd (s3, _mm_mul_pd (t, _mm_loadu_pd (w + m + 3)));
+            }
+            alignas (16) double lanes[8];
+            _mm_store_pd (lanes, s0);
+            _mm_store_pd (lanes + 2, s1);
+            _mm_store_pd (lanes + 4, s2);
+            _mm_store_pd (lanes + 6, s3);
+            for (int q = 0; q < 4; ++q)
+                out[first + j + q] = static_cast<float> (lanes[2 * q] + lanes[2 * q + 1]);
+        }
+        for (; j < count; j += 2)
+        {
+            __m128d s0 = _mm_setzero_pd(), s1 = _mm_setzero_pd();
+            const double* w = windowD + j;
+            for (int m = 0; m < evenTaps; m += 2)
+            {
+                const __m128d t = _mm_load_pd (tapsD + m);
+                s0 = _mm_add_pd (s0, _mm_mul_pd (t, _mm_loadu_pd (w + m)));
+                s1 = _mm_add_pd (s1, _mm_mul_pd (t, _mm_loadu_pd (w + m + 1)));
+            }
+            alignas (16) double lanes[4];
+            _mm_store_pd (lanes, s0);
+            _mm_store_pd (lanes + 2, s1);
+            out[first + j] = static_cast<float> (lanes[0] + lanes[1]);
+            out[first + j + 1] = static_cast<float> (lanes[2] + lanes[3]);
+        }
+    }
+    if (pairsEnd < numSamples)
+        directFormFloat (taps, numTaps, window + pairsEnd, out + pairsEnd, numSamples - pairsEnd);
+}
+#endif
+
+void directForm (const float* taps, int numTaps, const float* window, float* out, int numSamples)
+{
+#if defined(__SSE2__)
+    if (numTaps <= directTapLimit)
+    {
+        directFormDouble (taps, numTaps, window, out, numSamples);
+        return;
+    }
+#endif
+    directFormFloat (taps, numTaps, window, out, numSamples);
+}
 } // namespace
 
 ConvolutionStage::ConvolutionStage()
@@ -165,6 +309,7 @@ ConvolutionStage::~ConvolutionStage()
         inputSpectra[c].release();
         inputFlags[c].release();
         overlap[c].release();
+        nextSum[c].release();
     }
     scratch.release();
     for (int c = 0; c < 2; ++c)
@@ -310,6 +455,7 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
 void ConvolutionStage::reset()
 {
     ringPos[0] = ringPos[1] = 0;
+    nextSumHop[0] = nextSumHop[1] = -1;
     for (int c = 0; c < 2; ++c)
     {
         input[c].clear (-1);
@@ -362,6 +508,9 @@ bool ConvolutionStage::rebuildRings (int numChannels)
         ok = resizeChecked (inputFlags[c], parts, true) && ok;
         ok = resizeChecked (inputSpectra[c], values > 0 ? values * 8 + 60 : 0, true) && ok;
         ok = resizeChecked (overlap[c], c < numChannels ? static_cast<std::int64_t> (partLen()) * 4 : 0, true) && ok;
+        // Only an aid to even out the work: without its memory the hops do all of it themselves.
+        resizeChecked (nextSum[c], (c < numChannels && parts >= 2) ? static_cast<std::int64_t> (fftSize) * 8 + 60 : 0, true);
+        nextSumHop[c] = -1;
         zeroBuffer (inputFlags[c]);
         zeroBuffer (inputSpectra[c]);
         zeroBuffer (overlap[c]);
@@ -475,6 +624,9 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
     float* acc = scratch.alignedView();
     float* work = acc + spectrumFloats;
 
+    const bool aheadValid = nextSumHop[d] == hopCount[d] && nextSum[d].size == f * 8 + 60;
+    nextSumHop[d] = -1;
+    ++hopCount[d];
     ringPos[d] = (ringPos[d] + 1) % parts;
     float* slot = inputSpectra[d].alignedView() + ringPos[d] * spectrumFloats;
     auto* flagsD = static_cast<unsigned char*> (inputFlags[d].data);
@@ -486,17 +638,11 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
     bool shared = false;
     if (paired)
     {
+        ++hopCount[d + 1];
         ringPos[d + 1] = (ringPos[d + 1] + 1) % parts;
         input[d + 1].peek (work + p, p * 4);
         input[d + 1].advance (p * 4);
-        for (int i = 0; i < p; ++i)
-        {
-            const float a = flush (work[i]);
-            const float b = flush (work[p + i]);
-            slot[2 * i] = a;
-            slot[2 * i + 1] = b;
-            notSilent = notSilent || loud (a) || loud (b);
-        }
+        notSilent = packHop (slot, work, work + p, p);
     }
     else
     {
@@ -518,13 +664,7 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
         }
         if (! candidate)
             shareEnabled = false;
-        for (int i = 0; i < p; ++i)
-        {
-            const float a = flush (work[i]);
-            slot[2 * i] = a;
-            slot[2 * i + 1] = 0.0f;
-            notSilent = notSilent || loud (a);
-        }
+        notSilent = packHop (slot, work, nullptr, p);
         if (candidate)
             shared = shareWindowClear (d);
     }
@@ -540,6 +680,7 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
     if (shared)
     {
         input[d + 1].advance (p * 4);
+        ++hopCount[d + 1];
         ringPos[d + 1] = (ringPos[d + 1] + 1) % parts;
         if (notSilent)
             std::memcpy (inputSpectra[d + 1].alignedView() + ringPos[d + 1] * spectrumFloats, slot,
@@ -548,59 +689,107 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
         smallestFlag = 1;
     }
 
-    // Multiply-accumulate in cache-sized runs of bins: per bin the partitions are still summed
-    // in order, so the result equals one full pass per partition.
-    const float* partitions = impulseSpectra[v].alignedView();
-    const auto* partitionFlags = static_cast<const unsigned char*> (impulseFlags[v].data);
-    const float* ring = inputSpectra[d].alignedView();
-    const int run = static_cast<int> (std::min<std::int64_t> (spectrumFloats, 2048));
+    // Products of partition i with the slot i hops old, summed. When the products with the older
+    // slots were summed ahead (between hops), only the rest and the newest slot's are added now.
+    float* sum = acc;
     bool anyProduct = false;
-    for (std::int64_t start = 0; start < spectrumFloats; start += run)
+    if (aheadValid && smallestFlag == 2)
     {
-        bool first = true;
-        for (int i = 0; i < parts; ++i)
-        {
-            if (partitionFlags[i] < smallestFlag)
-                continue;
-            int s = ringPos[d] - i;
-            if (s < 0)
-                s += parts;
-            if (flagsD[s] == 0)
-                continue;
-            complexMultiplyAccumulate (acc + start, partitions + i * spectrumFloats + start, ring + s * spectrumFloats + start,
-                                       run, first);
-            first = false;
-        }
-        if (first)
-            break;
-        anyProduct = true;
+        sum = nextSum[d].alignedView();
+        anyProduct = nextSumAny[d];
+        if (nextSumPart[d] < parts)
+            anyProduct = accumulate (sum, d, v, nextSumPart[d], parts, ringPos[d], smallestFlag, ! anyProduct) || anyProduct;
+        anyProduct = accumulate (sum, d, v, 0, 1, ringPos[d], smallestFlag, ! anyProduct) || anyProduct;
     }
-    if (anyProduct)
-        fftTransform (acc, f, 1);
     else
-        std::memset (acc, 0, static_cast<std::size_t> (spectrumFloats) * 4);
+        anyProduct = accumulate (sum, d, v, 0, parts, ringPos[d], smallestFlag, true);
+    if (anyProduct)
+        fftTransform (sum, f, 1);
+    else
+        std::memset (sum, 0, static_cast<std::size_t> (spectrumFloats) * 4);
 
     float* outD = work;
     float* outPartner = work + p;
-    auto* overlapD = static_cast<float*> (overlap[d].data);
-    for (int i = 0; i < p; ++i)
-    {
-        outD[i] = acc[2 * i] + overlapD[i];
-        overlapD[i] = acc[2 * (p + i)];
-    }
+    overlapAdd (sum, 0, static_cast<float*> (overlap[d].data), outD, p);
     bool ok = output[d].append (outD, p);
     if (paired || shared)
     {
-        auto* overlapPartner = static_cast<float*> (overlap[d + 1].data);
-        for (int i = 0; i < p; ++i)
-        {
-            outPartner[i] = acc[2 * i + 1] + overlapPartner[i];
-            overlapPartner[i] = acc[2 * (p + i) + 1];
-        }
+        overlapAdd (sum, 1, static_cast<float*> (overlap[d + 1].data), outPartner, p);
         ok = output[d + 1].append (outPartner, p) && ok;
     }
     if (! ok)
         markFailed();
+}
+
+bool ConvolutionStage::accumulate (float* sum, int d, int v, int fromPart, int toPart, int newestSlot, unsigned char smallestFlag,
+                                   bool store) const
+{
+    // In runs of bins, four partitions at a time: per bin the products are still added in
+    // partition order, as one full pass per partition would add them.
+    const int parts = nParts();
+    const std::int64_t spectrumFloats = 2 * static_cast<std::int64_t> (fftSize);
+    const float* partitions = impulseSpectra[v].alignedView();
+    const auto* partitionFlags = static_cast<const unsigned char*> (impulseFlags[v].data);
+    const auto* slotFlags = static_cast<const unsigned char*> (inputFlags[d].data);
+    const float* ring = inputSpectra[d].alignedView();
+    const int run = static_cast<int> (std::min<std::int64_t> (spectrumFloats, macRunFloats));
+    bool anyProduct = false;
+    for (std::int64_t start = 0; start < spectrumFloats; start += run)
+    {
+        const float* a[4];
+        const float* b[4];
+        int pending = 0;
+        bool first = store;
+        bool found = false;
+        for (int i = fromPart; i < toPart; ++i)
+        {
+            if (partitionFlags[i] < smallestFlag)
+                continue;
+            int s = newestSlot - i;
+            if (s < 0)
+                s += parts;
+            if (slotFlags[s] == 0)
+                continue;
+            a[pending] = partitions + i * spectrumFloats + start;
+            b[pending] = ring + s * spectrumFloats + start;
+            if (++pending == 4)
+            {
+                complexMultiplyAccumulate (sum + start, a, b, pending, run, first);
+                pending = 0;
+                first = false;
+                found = true;
+            }
+        }
+        if (pending > 0)
+        {
+            complexMultiplyAccumulate (sum + start, a, b, pending, run, first);
+            found = true;
+        }
+        if (! found)
+            break;
+        anyProduct = true;
+    }
+    return anyProduct;
+}
+
+void ConvolutionStage::prepareNextHop (int d, int v, int budget)
+{
+    const int parts = nParts();
+    if (parts < 2 || nextSum[d].size != fftSize * 8 + 60)
+        return;
+    if (nextSumHop[d] != hopCount[d])
+    {
+        nextSumHop[d] = hopCount[d];
+        nextSumPart[d] = 1;
+        nextSumAny[d] = false;
+    }
+    if (nextSumPart[d] >= parts)
+        return;
+    const int end = std::min (parts, nextSumPart[d] + budget);
+    const int newest = (ringPos[d] + 1) % parts;
+    if (accumulate (nextSum[d].alignedView(), d, v, nextSumPart[d], end, newest, 2, ! nextSumAny[d]))
+        nextSumAny[d] = true;
+    nextSumPart[d] = end;
 }
 
 int ConvolutionStage::avail (int wanted)
@@ -640,11 +829,22 @@ int ConvolutionStage::avail (int wanted)
                 paired = theirs[s] == 0;
         }
         bool shareEnabled = true;
+        bool hopped = false;
         while (input[d].availableBytes >= p * 4 && output[d].unread() < wanted)
         {
             processHop (d, v, paired, shareEnabled);
+            hopped = true;
             if (failed)
                 return wanted;
+        }
+        // A call without a hop sums some of the next hop's products ahead, enough to finish
+        // within half a hop's worth of calls of this size, four partitions at a time at least
+        // (the multiply-accumulate's grouping).
+        if (! hopped && parts >= 2)
+        {
+            std::int64_t budget = ((parts - 1) * 2 * static_cast<std::int64_t> (std::max (wanted, 1)) + p - 1) / p;
+            budget = (budget + 3) / 4 * 4;
+            prepareNextHop (d, v, static_cast<int> (std::clamp<std::int64_t> (budget, 1, parts - 1)));
         }
         d += paired ? 2 : 1;
     }

@@ -32,6 +32,15 @@ struct ConvolutionStage
     int stagger = 0;
     bool failed = false;
 
+    // Work done ahead of a hop, between hops: per channel, the sum of the next hop's products
+    // with every slot but the newest, partitions 1 .. nextSumPart - 1 done so far. Valid while
+    // nextSumHop equals hopCount (the channel's hops so far).
+    HeapBuffer nextSum[2];
+    std::int64_t hopCount[2] = { 0, 0 };
+    std::int64_t nextSumHop[2] = { -1, -1 };
+    int nextSumPart[2] = { 1, 1 };
+    bool nextSumAny[2] = { false, false };
+
     ConvolutionStage();
     ~ConvolutionStage();
     ConvolutionStage (const ConvolutionStage&) = delete;
@@ -60,4 +69,6 @@ private:
     bool hopExists (int channel) const;
     bool shareWindowClear (int d) const;
     void processHop (int d, int v, bool paired, bool& shareEnabled);
+    bool accumulate (float* sum, int d, int v, int fromPart, int toPart, int newestSlot, unsigned char smallestFlag, bool store) const;
+    void prepareNextHop (int d, int v, int budget);
 };
