@@ -1,5 +1,6 @@
 #include "XmlText.h"
 
+#include <cctype>
 #include <cstring>
 #include <limits>
 
@@ -22,6 +23,39 @@ std::unique_ptr<juce::XmlElement> parseStoredXml (const void* data, size_t numBy
         size = (int) (zero - text);
     if (! juce::CharPointer_UTF8::isValidString (text, size))
         return nullptr;
+
+    // Every '&' must start a complete reference ("&name;", "&#digits;", "&#xhex;"): the parser
+    // steps over the character after a broken numeric one, past the end when the text stops there.
+    for (int i = 0; i < size; ++i)
+    {
+        if (text[i] != '&')
+            continue;
+        int j = i + 1;
+        if (j < size && text[j] == '#')
+        {
+            ++j;
+            const bool hex = j < size && (text[j] == 'x' || text[j] == 'X');
+            if (hex)
+                ++j;
+            const int digitsFrom = j;
+            while (j < size && (hex ? juce::CharacterFunctions::getHexDigitValue ((juce::juce_wchar) (unsigned char) text[j]) >= 0
+                                    : (text[j] >= '0' && text[j] <= '9')))
+                ++j;
+            if (j == digitsFrom)
+                return nullptr;
+        }
+        else
+        {
+            const int nameFrom = j;
+            while (j < size && (std::isalnum ((unsigned char) text[j]) || text[j] == '_' || text[j] == '-' || text[j] == '.' || text[j] == ':'))
+                ++j;
+            if (j == nameFrom)
+                return nullptr;
+        }
+        if (j >= size || text[j] != ';')
+            return nullptr;
+        i = j;
+    }
 
     // Only the XML declaration may be a processing instruction, and only at the start.
     int from = 0;

@@ -25,6 +25,10 @@ TEST (StoredXml, RefusesWhatTheParserMishandlesAndReadsWhatWeWrite)
         // JUCE 7.0.5 never returns from this one.
         { "a processing instruction followed by text", "<a><?p?>b</a>", nullptr, 0 },
         { "a second declaration", "<?xml version=\"1.0\"?><a/><?xml version=\"1.0\"?>", nullptr, 0 },
+        { "references", "<A n=\"&amp;&lt;&#233;&#xE9;&quot;\"/>", "A", 1 },
+        { "text ending inside a numeric reference", "<P>x&#x", nullptr, 0 },
+        { "a broken numeric reference", "<P a=\"&#;\"/>", nullptr, 0 },
+        { "a bare ampersand", "<P a=\"R&B\"/>", nullptr, 0 },
         { "not XML", "hello", nullptr, 0 },
         { "nothing", "", nullptr, 0 },
         { "text after a zero byte is ignored", std::string ("<A b=\"1\"/>\0<?p?>x", 17), "A", 1 },
