@@ -131,6 +131,8 @@ Result runEngine (const Channels& impulse, const Channels& input, Channels& outp
     buffer.set (channels, static_cast<int> (impulse[0].size()), 2);
     ConvolutionEngine engine;
     engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
+    // As the Convolver builds it: all working memory in place before the first block.
+    engine.reserve (8192, 2);
     auto process = [&] (const float* const* in, float* const* out, int n) {
         engine.add (in, n, 2);
         engine.avail (n);

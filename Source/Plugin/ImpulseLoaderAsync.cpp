@@ -134,26 +134,11 @@ void ImpulseLoaderAsync::loadLocked (int type) noexcept
     try
     {
         convolver->setImpulse (*impulseBuffer);
-        settle (*convolver, blockSize);
     }
     catch (...)
     {
         // The convolver keeps the response it had.
     }
-}
-
-void ImpulseLoaderAsync::settle (Convolver& target, int maxBlockSize)
-{
-    // Two periods of the largest stage cover every queue's growth.
-    constexpr int settlingFrames = 2 * 32768;
-    const int frames = juce::jlimit (1, 8192, maxBlockSize);
-    juce::AudioBuffer<float> silence (2, frames);
-    for (int done = 0; done < settlingFrames + 2 * frames; done += frames)
-    {
-        silence.clear();
-        target.process (silence.getArrayOfWritePointers(), 2, frames);
-    }
-    target.prepare (target.sampleRate);
 }
 
 void ImpulseLoaderAsync::timerCallback()

@@ -40,15 +40,6 @@ public:
     // decode keeps the current response, which is handed over again. Never throws.
     void loadImpulse (int type) noexcept;
 
-    // The largest block the host will hand over; loads settle the convolver at this size. Call
-    // with the rebuild mutex held.
-    void setBlockSize (int maxBlockSize) noexcept { blockSize = maxBlockSize; }
-
-    // Runs silence through a freshly built convolver until its internal queues have grown to their
-    // working sizes for blocks of up to blockSize frames, then clears its history: the audio
-    // thread then finds nothing left to allocate. The output afterwards is that of a fresh engine.
-    static void settle (Convolver& convolver, int blockSize);
-
     // Held by every rebuild of the convolver; whoever else reshapes the convolver (preparation)
     // takes it too. The audio thread never does.
     std::mutex& getRebuildMutex() noexcept { return rebuildMutex; }
@@ -80,6 +71,5 @@ private:
     // Where the six streams come from: the embedded table (replaceable only by tests).
     const kto::resources::Entry* streams = kto::resources::table;
     std::mutex rebuildMutex;
-    int blockSize = 1024;
     std::atomic<bool> closing { false };
 };

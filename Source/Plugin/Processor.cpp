@@ -75,8 +75,6 @@ void Processor::prepareToPlay (double sampleRate, int samplesPerBlock)
         juce::AudioBuffer<float> room (2, 2 * samplesPerBlock);
         convolver.prepare (sampleRate);
         dryBuffer = std::move (room);
-        impulseLoader.setBlockSize (samplesPerBlock);
-        ImpulseLoaderAsync::settle (convolver, samplesPerBlock);
     }
     catch (...)
     {

@@ -137,3 +137,56 @@ TEST (ConvolverAllocation, ProcessAllocatesNothingOnceWarm)
         EXPECT_EQ (allocations.load(), 0);
     }
 }
+
+TEST (ConvolverAllocation, LongRunAllocatesNothingFromTheFirstBlock)
+{
+    // How the blocks fall against the stages' hops decides how large the queues and FIFOs grow,
+    // so every pattern must find them reserved from the first block on (priming included), also
+    // after a reset, at a second rate and for blocks beyond any host's maximum.
+    Buffer source = decayingNoise (340317, 44100);
+    Convolver convolver (&source);
+    struct Pattern
+    {
+        double rate;
+        int block; // 0: random sizes 1..4096, now and then 20000
+        long frames;
+    };
+    const Pattern patterns[] = { { 44100.0, 64, 1000000 },   { 44100.0, 256, 2000000 }, { 44100.0, 1000, 1500000 },
+                                 { 44100.0, 1024, 1000000 }, { 44100.0, 4096, 1000000 }, { 44100.0, 0, 2500000 },
+                                 { 96000.0, 0, 1000000 } };
+    std::vector<float> left (20000), right (20000);
+    float* channels[] = { left.data(), right.data() };
+    std::uint32_t seed = 9u;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (const auto& pattern : patterns)
+    {
+        SCOPED_TRACE (testing::Message() << pattern.rate << " Hz, block " << pattern.block);
+        convolver.prepare (pattern.rate);
+        allocations = 0;
+        const long heapBefore = heapAllocationCount();
+        long firstAt = -1;
+        for (long done = 0; done < pattern.frames;)
+        {
+            int block = pattern.block;
+            if (block == 0)
+                block = next() % 50 == 0 ? 20000 : static_cast<int> (1 + next() % 4096);
+            for (int i = 0; i < block; ++i)
+            {
+                left[static_cast<size_t> (i)] = static_cast<float> (next()) / 8388608.0f - 1.0f;
+                right[static_cast<size_t> (i)] = static_cast<float> (next()) / 8388608.0f - 1.0f;
+            }
+            counting = true;
+            convolver.process (channels, 2, block);
+            counting = false;
+            if (firstAt < 0 && (allocations.load() > 0 || heapAllocationCount() != heapBefore))
+                firstAt = done;
+            done += block;
+        }
+        EXPECT_EQ (allocations.load(), 0) << "first at frame " << firstAt;
+        EXPECT_EQ (heapAllocationCount(), heapBefore) << "first at frame " << firstAt;
+        EXPECT_TRUE (std::isfinite (left[0]) && left[0] != 0.0f);
+    }
+}

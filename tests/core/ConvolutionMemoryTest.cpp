@@ -174,6 +174,43 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
         buffer.release();
     }
 
+    // Reservation failing from the k-th allocation on: stages without their memory stay silent,
+    // and when the outputs got theirs, processing never asks for memory.
+    long reserveAllocations = 0;
+    {
+        ImpulseBuffer buffer;
+        buffer.set (channels, impulseLength, 2);
+        ConvolutionEngine engine;
+        engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
+        const long before = heapAllocationCount();
+        EXPECT_TRUE (engine.reserve (4096, 2));
+        reserveAllocations = heapAllocationCount() - before;
+        buffer.release();
+    }
+    ASSERT_GT (reserveAllocations, 4);
+    for (long k = 0; k <= reserveAllocations; ++k)
+    {
+        ImpulseBuffer buffer;
+        buffer.set (channels, impulseLength, 2);
+        ConvolutionEngine engine;
+        engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
+        bool reserved = false;
+        {
+            FailureSwitch failing (k);
+            reserved = engine.reserve (4096, 2);
+        }
+        const long before = heapAllocationCount();
+        Runner runner (engine, x);
+        runner.run (1000, 100);
+        if (reserved)
+        {
+            EXPECT_EQ (heapAllocationCount(), before) << k;
+        }
+        EXPECT_EQ (runner.delivered[0].size(), static_cast<size_t> (length));
+        check (engine, runner, "reserve", k);
+        buffer.release();
+    }
+
     // Failing from the k-th allocation on, or only the k-th.
     for (const long failures : { -1L, 1L })
         for (const int block : { 64, 100 })
@@ -233,4 +270,51 @@ TEST (ConvolutionEngineMemory, ProcessingAllocatesNothingOnceWarm)
         EXPECT_EQ (operatorNewCount.load(), newBefore);
         buffer.release();
     }
+}
+
+TEST (ConvolutionEngineMemory, ReservedEngineAllocatesNothingFromTheFirstBlock)
+{
+    // A 7.7 s stereo response at 44.1 kHz: without the reservation, blocks of 256 made the last
+    // stage's input queue take one more chunk after some 4000 blocks, as the fill of its chunks
+    // drifted against the hops. Counting starts with the first (priming) block.
+    const int impulseLength = 340317;
+    const std::vector<Signal> h { noise (impulseLength, 11, 80000.0), noise (impulseLength, 12, 80000.0) };
+    const float* channels[2] = { h[0].data(), h[1].data() };
+    ImpulseBuffer buffer;
+    buffer.set (channels, impulseLength, 2);
+    const long length = 1200000;
+    const std::vector<Signal> x { noise (length, 13), noise (length, 14) };
+    // Blocks of 256, random blocks, and a mono stretch before stereo (the rings a channel
+    // count change rebuilds keep their memory).
+    struct Case
+    {
+        int block;
+        bool monoFirst;
+    };
+    for (const auto [block, monoFirst] : { Case { 256, false }, Case { 0, false }, Case { 256, true } })
+    {
+        SCOPED_TRACE (block);
+        SCOPED_TRACE (monoFirst);
+        ConvolutionEngine engine;
+        engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
+        ASSERT_TRUE (engine.reserve (4096, 2));
+        const long heapBefore = heapAllocationCount();
+        const long newBefore = operatorNewCount.load();
+        std::mt19937 random (15);
+        std::uniform_int_distribution<int> pick (1, 4096);
+        for (long position = 0; position < length;)
+        {
+            const int n = static_cast<int> (std::min<long> (block > 0 ? block : pick (random), length - position));
+            const float* pointers[2] = { x[0].data() + position, x[1].data() + position };
+            engine.add (pointers, n, monoFirst && position < length / 2 ? 1 : 2);
+            ASSERT_EQ (engine.avail (n), n);
+            engine.advance (n);
+            position += n;
+        }
+        EXPECT_EQ (heapAllocationCount(), heapBefore);
+        EXPECT_EQ (operatorNewCount.load(), newBefore);
+        for (int i = 0; i < engine.stageCount(); ++i)
+            EXPECT_FALSE (engine.stage (i)->failed);
+    }
+    buffer.release();
 }

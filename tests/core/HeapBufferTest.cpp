@@ -272,3 +272,42 @@ TEST (BlockQueue, ChunkTakenWhenListCannotGrowIsNotLost)
     EXPECT_EQ (queue.availableBytes, 499 * 8);
     queue.destroy();
 }
+
+TEST (BlockQueue, ReservedStoresReachTheirSizesWithoutAllocating)
+{
+    // Up to the reserved sizes nothing allocates; a reservation that cannot be had says so and
+    // leaves the stores usable.
+    BlockQueue queue;
+    SampleFifo fifo;
+    ASSERT_TRUE (queue.reserve (4));
+    ASSERT_TRUE (fifo.reserve (10000));
+    EXPECT_EQ (heapPointerCount (queue.freeChunks), 4);
+    const long before = heapAllocationCount();
+    std::vector<float> block (4096, 0.5f);
+    for (int round = 0; round < 3; ++round)
+    {
+        for (int i = 0; i < 12; ++i) // three adds per chunk: four chunks
+            ASSERT_NE (queue.add (block.data(), 16384), nullptr);
+        queue.clear (-1);
+        ASSERT_TRUE (fifo.append (block.data(), 4096) && fifo.append (nullptr, 5903));
+        fifo.consume (9999);
+    }
+    EXPECT_EQ (heapAllocationCount(), before);
+    EXPECT_EQ (heapPointerCount (queue.freeChunks), 4);
+
+    BlockQueue starved;
+    SampleFifo hungry;
+    {
+        FailureSwitch failing (2);
+        EXPECT_FALSE (starved.reserve (3));
+        EXPECT_FALSE (hungry.reserve (100));
+    }
+    EXPECT_EQ (heapPointerCount (starved.freeChunks), 0);
+    EXPECT_EQ (hungry.data.allocated, 0);
+    EXPECT_NE (starved.add (block.data(), 100), nullptr);
+    EXPECT_TRUE (hungry.append (block.data(), 100));
+    queue.destroy();
+    starved.destroy();
+    fifo.release();
+    hungry.release();
+}

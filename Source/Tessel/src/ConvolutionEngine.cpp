@@ -102,6 +102,19 @@ std::int32_t ConvolutionEngine::setImpulse (const ImpulseBuffer* impulse, std::i
     return stageCount() > 0 ? stage (0)->fftSize / 2 : 0;
 }
 
+bool ConvolutionEngine::reserve (std::int32_t maxBlock, std::int32_t channels)
+{
+    for (std::int32_t i = 0; i < stageCount(); ++i)
+        stage (i)->reserve (maxBlock, channels);
+    // Each output holds at most one block once the caller has advanced past the last one, and a
+    // FIFO uses at most twice its unread samples; as much again is a margin.
+    const std::int32_t samples = 4 * std::clamp (maxBlock, 1, 16367);
+    bool ok = true;
+    for (std::int32_t c = 0; c < std::clamp (channels, 1, 2); ++c)
+        ok = output[c].reserve (samples) && ok;
+    return ok;
+}
+
 void ConvolutionEngine::reset()
 {
     for (std::int32_t i = 0; i < stageCount(); ++i)

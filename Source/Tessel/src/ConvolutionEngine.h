@@ -27,6 +27,12 @@ struct ConvolutionEngine
                              std::int32_t maxLength, std::int32_t offset, std::int32_t latency);
     // Drops all history and pending output; keeps the plan.
     void reset();
+    // Outside the audio thread, after setImpulse: reserves in every stage and in the outputs
+    // what processing can grow into on up to channels channels when each block of at most
+    // maxBlock samples (at most 16367) is added, taken out with avail and advanced in full.
+    // Such processing then never allocates. A stage that cannot get its memory stays failed
+    // (silent); returns false when the outputs could not get theirs.
+    bool reserve (std::int32_t maxBlock, std::int32_t channels);
     // Feeds count samples of each channel to every stage (null input: zeros).
     void add (const float* const* input, std::int32_t count, std::int32_t channels);
     // Sums up to wanted new samples per channel; returns min(wanted, unread samples of channel 0).

@@ -467,6 +467,51 @@ void ConvolutionStage::reset()
     }
 }
 
+bool ConvolutionStage::reserve (int maxBlock, int numChannels)
+{
+    if (failed)
+        return false;
+    numChannels = std::clamp (numChannels, 1, 2);
+    // The engine adds a block of at most B samples, then takes out as many; priming puts the
+    // stagger s (at most fftSize / 8) as zeros ahead of the input and the offset o as zeros ahead
+    // of the output. Every sample in becomes one sample out, so the unread samples of input and
+    // output together never exceed o + s + B. A FIFO uses at most twice its largest unread count
+    // (it compacts once more than half is read). Adds never straddle chunks, so U unread bytes
+    // keep at most 2 + U / (C - 4B) chunks of C bytes in the queue. Margins: one hop and one
+    // block more in every FIFO, one chunk more in every queue.
+    const std::int64_t block = std::clamp (maxBlock, 1, input[0].minChunkBytes / 4 - 1);
+    const std::int64_t held = static_cast<std::int64_t> (offsetInImpulse) + fftSize / 8 + block;
+    const std::int64_t fifoSamples = 2 * (held + partLen() + block);
+    if (fifoSamples > std::numeric_limits<std::int32_t>::max() / 4)
+    {
+        markFailed();
+        return false;
+    }
+    bool ok = true;
+    if (fftSize == 0)
+    {
+        // The history holds the taps ahead of each block.
+        for (int c = 0; c < numChannels; ++c)
+        {
+            ok = output[c].reserve (static_cast<std::int32_t> (fifoSamples)) && ok;
+            ok = history[c].reserve (static_cast<std::int32_t> (2 * (impulseLen + 2 * block))) && ok;
+        }
+    }
+    else
+    {
+        if (procChannels != numChannels)
+            ok = rebuildRings (numChannels);
+        ok = ok && resizeChecked (scratch, static_cast<std::int64_t> (fftSize) * 16 + 60, true);
+        const std::int64_t room = input[0].minChunkBytes - 4 * block;
+        const auto chunks = static_cast<std::int32_t> (3 + (4 * held + room - 1) / room);
+        for (int c = 0; ok && c < numChannels; ++c)
+            ok = output[c].reserve (static_cast<std::int32_t> (fifoSamples)) && input[c].reserve (chunks);
+    }
+    if (! ok)
+        markFailed();
+    return ok;
+}
+
 bool ConvolutionStage::hopExists (int channel) const
 {
     return inputSpectra[channel].size > 0 && overlap[channel].size >= 4 && inputFlags[channel].size == nParts();
@@ -505,11 +550,11 @@ bool ConvolutionStage::rebuildRings (int numChannels)
             input[c].clear (-1);
             output[c].clear();
         }
-        ok = resizeChecked (inputFlags[c], parts, true) && ok;
-        ok = resizeChecked (inputSpectra[c], values > 0 ? values * 8 + 60 : 0, true) && ok;
-        ok = resizeChecked (overlap[c], c < numChannels ? static_cast<std::int64_t> (partLen()) * 4 : 0, true) && ok;
+        ok = resizeChecked (inputFlags[c], parts, false) && ok;
+        ok = resizeChecked (inputSpectra[c], values > 0 ? values * 8 + 60 : 0, false) && ok;
+        ok = resizeChecked (overlap[c], c < numChannels ? static_cast<std::int64_t> (partLen()) * 4 : 0, false) && ok;
         // Only an aid to even out the work: without its memory the hops do all of it themselves.
-        resizeChecked (nextSum[c], (c < numChannels && parts >= 2) ? static_cast<std::int64_t> (fftSize) * 8 + 60 : 0, true);
+        resizeChecked (nextSum[c], (c < numChannels && parts >= 2) ? static_cast<std::int64_t> (fftSize) * 8 + 60 : 0, false);
         nextSumHop[c] = -1;
         zeroBuffer (inputFlags[c]);
         zeroBuffer (inputSpectra[c]);

@@ -53,6 +53,12 @@ struct ConvolutionStage
     int setImpulse (const ImpulseBuffer* impulse, int fftSizeWanted, int offset, int maxLength, bool forceDirect);
     // Clears all signal state; keeps the impulse and the rings.
     void reset();
+    // Outside the audio thread, after setImpulse and the engine's placement (offsetInImpulse):
+    // builds the rings for numChannels channels and reserves every store at the largest size it
+    // can reach when the engine is fed blocks of at most maxBlock samples (at most 16367), so
+    // that processing never allocates. A stage that cannot get the memory marks itself failed
+    // and stays silent; returns whether the stage is usable.
+    bool reserve (int maxBlock, int numChannels);
     // Takes one block: one pointer per channel (null array or pointer: zeros), numChannels <= 2.
     void add (const float* const* block, int numSamples, int numChannels);
     // Processes queued hops until every channel holds wanted unread samples or runs out of

@@ -52,13 +52,18 @@ void Convolver::load (const Buffer& from)
 {
     impulse.set (from.audio.getArrayOfReadPointers(), from.audio.getNumSamples(), from.audio.getNumChannels());
     engine.setImpulse (&impulse, 0, 0, 0, 0, 0);
+    reserved = engine.reserve (quantum, maxChannels);
 }
 
 void Convolver::prepare (double newSampleRate)
 {
     engine.reset();
     if (newSampleRate == sampleRate)
+    {
+        // Brings back what a run on fewer channels let go.
+        reserved = engine.reserve (quantum, maxChannels);
         return;
+    }
     // Everything that can fail happens before the first member changes.
     Buffer converted = convert (*source, newSampleRate);
     working = std::move (converted);
@@ -82,20 +87,29 @@ void Convolver::process (float* const* channels, int numChannels, int numSamples
 {
     if (channels == nullptr || numChannels <= 0 || numSamples <= 0)
         return;
-    const int used = std::min (numChannels, maxChannels);
-    engine.add (channels, numSamples, used);
-    // The engine has no latency, so it should deliver the whole block; should it ever deliver
-    // less, only what it delivered is copied and the rest of the block is silence.
-    const int ready = std::clamp (engine.avail (numSamples), 0, numSamples);
-    float* const* output = engine.getOutput();
-    for (int c = 0; c < used; ++c)
+    const int used = reserved ? std::min (numChannels, maxChannels) : 0;
+    // The engine is linear and has no latency, so pieces give the whole block's convolution; only
+    // the rounding may differ, as the engine's order of summing depends on the pieces' sizes.
+    for (int start = 0; start < numSamples && used > 0; start += quantum)
     {
-        const float* wet = output != nullptr ? output[c] : nullptr;
-        const int n = wet != nullptr ? std::min (ready, engine.output[c].unread()) : 0;
-        copyChannels (&wet, &channels[c], 1, n);
-        std::fill (channels[c] + n, channels[c] + numSamples, 0.0f);
+        const int length = std::min (quantum, numSamples - start);
+        float* piece[maxChannels] = { nullptr, nullptr };
+        for (int c = 0; c < used; ++c)
+            piece[c] = channels[c] + start;
+        engine.add (piece, length, used);
+        // Should the engine ever deliver less than the piece, only what it delivered is copied
+        // and the rest of the piece is silence.
+        const int ready = std::clamp (engine.avail (length), 0, length);
+        float* const* output = engine.getOutput();
+        for (int c = 0; c < used; ++c)
+        {
+            const float* wet = output != nullptr ? output[c] : nullptr;
+            const int n = wet != nullptr ? std::min (ready, engine.output[c].unread()) : 0;
+            copyChannels (&wet, &piece[c], 1, n);
+            std::fill (piece[c] + n, piece[c] + length, 0.0f);
+        }
+        engine.advance (ready);
     }
     for (int c = used; c < numChannels; ++c)
         std::fill (channels[c], channels[c] + numSamples, 0.0f);
-    engine.advance (ready);
 }

@@ -31,14 +31,22 @@ public:
     void prepare (double newSampleRate);
 
     // Replaces each channel's block by the convolved (wet) signal. Channels beyond the engine's
-    // two are silenced. Allocates nothing once the engine has reached its working sizes.
+    // two are silenced. Never allocates: the engine is fed pieces of at most quantum samples,
+    // for which setImpulse and prepare reserved all its memory. When that reservation failed the
+    // block becomes silence.
     void process (float* const* channels, int numChannels, int numSamples) noexcept;
+
+    // The largest piece the engine is ever fed: larger than the blocks hosts usually send, which
+    // therefore reach the engine whole.
+    static constexpr int quantum = 8192;
 
     double sampleRate;
     Buffer* const source;
     Buffer working;
     ImpulseBuffer impulse;
     ConvolutionEngine engine;
+    // Whether the engine's memory for pieces of up to quantum samples is in place.
+    bool reserved = false;
 
 private:
     static constexpr int maxChannels = 2;

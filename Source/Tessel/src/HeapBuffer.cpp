@@ -224,6 +224,29 @@ void SampleFifo::release()
     readPos = 0;
 }
 
+namespace
+{
+// Every allocation is larger than the size that asked for it, so a buffer whose allocation
+// exceeds bytes reaches any size up to bytes without reallocating.
+bool reserveBytes (HeapBuffer& buffer, std::int64_t bytes)
+{
+    if (bytes < 0 || bytes >= std::numeric_limits<std::int32_t>::max())
+        return false;
+    if (buffer.allocated > bytes)
+        return true;
+    const std::int32_t oldSize = buffer.size;
+    buffer.resize (static_cast<std::int32_t> (bytes), false);
+    const bool grown = buffer.size == bytes;
+    buffer.resize (oldSize, false);
+    return grown;
+}
+} // namespace
+
+bool SampleFifo::reserve (std::int32_t count)
+{
+    return reserveBytes (data, 4 * static_cast<std::int64_t> (std::max (count, 0)));
+}
+
 // ---------------------------------------------------------------------------------------------
 
 namespace
@@ -362,4 +385,24 @@ void BlockQueue::destroy()
     freeChunks.release();
     readOffset = 0;
     availableBytes = 0;
+}
+
+bool BlockQueue::reserve (std::int32_t totalChunks)
+{
+    if (totalChunks <= 0)
+        return true;
+    const std::int64_t listBytes = 8 * static_cast<std::int64_t> (totalChunks);
+    if (! reserveBytes (chunks, listBytes) || ! reserveBytes (freeChunks, listBytes))
+        return false;
+    for (std::int32_t held = heapPointerCount (chunks) + heapPointerCount (freeChunks); held < totalChunks; ++held)
+    {
+        auto* chunk = static_cast<BlockQueueChunk*> (heapMalloc (static_cast<std::size_t> (minChunkBytes) + 8));
+        if (chunk == nullptr)
+            return false;
+        chunk->capacity = minChunkBytes;
+        chunk->used = 0;
+        // The list has room: reserved above.
+        heapPushPointer (freeChunks, chunk);
+    }
+    return true;
 }

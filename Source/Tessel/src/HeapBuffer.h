@@ -55,6 +55,9 @@ struct SampleFifo
     // Drops everything; the allocation stays.
     void clear();
     void release();
+    // Grows the allocation, contents kept, so that the store holds up to count samples in use
+    // (read or unread) without reallocating. False (allocation as it was) when it cannot grow.
+    bool reserve (std::int32_t count);
 };
 
 // Byte queue of separately allocated chunks, recycled through a free list.
@@ -78,6 +81,11 @@ struct BlockQueue
     void clear (std::int32_t limit);
     // Frees every chunk and both lists.
     void destroy();
+    // Makes the queue own at least totalChunks chunks of minChunkBytes (the new ones wait in
+    // freeChunks) and gives both lists room for totalChunks pointers, so that adds of at most
+    // minChunkBytes each never allocate while no more than totalChunks chunks are in use. False
+    // when memory runs out; what was reserved until then stays.
+    bool reserve (std::int32_t totalChunks);
 };
 
 // Chunk header, followed by capacity bytes of data.
