@@ -1,5 +1,7 @@
 #include "Processor.h"
 
+#include "XmlText.h"
+
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -207,7 +209,14 @@ void Processor::setStateInformation (const void* data, int sizeInBytes)
 {
     try
     {
-        const auto state = getXmlFromBinary (data, sizeInBytes);
+        // The framework's envelope (magic, text length, text), unpacked here so that the text
+        // goes through the checked parser rather than straight to JUCE's.
+        if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != 0x21324356u)
+            return;
+        const auto length = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
+        if (length <= 0)
+            return;
+        const auto state = zmk::parseStoredXml (juce::addBytesToPointer (data, 8), (size_t) juce::jmin (sizeInBytes - 8, length));
         if (state == nullptr || ! state->hasTagName ("MYPLUGINSETTINGS"))
             return;
 

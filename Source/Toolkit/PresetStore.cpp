@@ -1,5 +1,7 @@
 #include "PresetStore.h"
 
+#include "XmlText.h"
+
 PresetStore::PresetStore (const ParameterList& processorParameters, const juce::String& relativePath)
     : parameters (&processorParameters),
       presetFile (juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory).getChildFile (relativePath))
@@ -67,7 +69,11 @@ PresetStore::FileRead PresetStore::readFile()
     if (! presetFile.existsAsFile())
         return FileRead::missing;
 
-    if (auto parsed = juce::XmlDocument::parse (presetFile))
+    juce::MemoryBlock bytes;
+    if (! presetFile.loadFileAsData (bytes))
+        return FileRead::unparseable;
+
+    if (auto parsed = zmk::parseStoredXml (bytes.getData(), bytes.getSize()))
     {
         presets = *parsed;
         return FileRead::parsed;

@@ -1,0 +1,190 @@
+// One processor driven from every side at once, as a busy host would: the audio thread, the
+// host's other threads and the message thread. Run it under ThreadSanitizer (scripts/stress).
+#include "PresetStore.h"
+#include "Processor.h"
+
+#include <gtest/gtest.h>
+
+#include <iterator>
+
+#include <iterator>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace
+{
+constexpr int maxBlock = 512;
+// Every change away from 44.1 kHz resamples the response, which takes seconds under
+// ThreadSanitizer, so the rate returns to 44.1 kHz in between.
+const double rates[] = { 44100.0, 48000.0, 44100.0, 96000.0, 44100.0, 32000.0 };
+
+double stressSeconds()
+{
+    if (const char* s = std::getenv ("KTO_STRESS_SECONDS"))
+        return std::atof (s);
+    return 4.0;
+}
+
+juce::AudioProcessorParameter* parameterNamed (juce::AudioProcessor& p, const juce::String& name)
+{
+    for (auto* param : p.getParameters())
+        if (param->getName (256) == name)
+            return param;
+    return nullptr;
+}
+
+float typeValue (int type) { return (float) (type - 1) / 5.0f; }
+
+// A fresh HOME, so the presets written here land in a folder of their own.
+class TemporaryHome
+{
+public:
+    TemporaryHome()
+    {
+        std::string path = "/tmp/kto_stress_home_XXXXXX";
+        if (mkdtemp (path.data()) == nullptr)
+            std::abort();
+        folder = path;
+        if (const char* old = std::getenv ("HOME"))
+            previous = old;
+        setenv ("HOME", folder.c_str(), 1);
+    }
+    ~TemporaryHome()
+    {
+        setenv ("HOME", previous.c_str(), 1);
+        juce::File (juce::String (folder)).deleteRecursively();
+    }
+
+private:
+    std::string folder, previous;
+};
+
+TEST (ProcessorStress, EverythingAtOnceStaysCleanAndRaceFree)
+{
+    TemporaryHome home;
+    juce::ScopedJuceInitialiser_GUI juceInit;
+    Processor p;
+    juce::AudioProcessor::BusesLayout stereo;
+    stereo.inputBuses.add (juce::AudioChannelSet::stereo());
+    stereo.outputBuses.add (juce::AudioChannelSet::stereo());
+    ASSERT_TRUE (p.setBusesLayout (stereo));
+    p.setRateAndBufferSizeDetails (44100.0, maxBlock);
+    p.prepareToPlay (44100.0, maxBlock);
+
+    auto* type = parameterNamed (p, "Reverb Type");
+    auto* mix = parameterNamed (p, "Mix");
+    auto* gain = parameterNamed (p, "Gain");
+    auto* bypass = parameterNamed (p, "Bypass");
+    ASSERT_TRUE (type != nullptr && mix != nullptr && gain != nullptr && bypass != nullptr);
+
+    // Saved states and presets for every type, two of each, with varied mix and gain.
+    PresetStore presets (p.getParameters(), "kto_stress/presets.xml");
+    std::vector<juce::MemoryBlock> states[7];
+    for (int t = 1; t <= 6; ++t)
+        for (int v = 0; v < 2; ++v)
+        {
+            type->setValue (typeValue (t));
+            mix->setValue (v == 0 ? 1.0f : 0.4f);
+            gain->setValue (v == 0 ? 0.5f : 0.3f);
+            bypass->setValue (0.0f);
+            juce::MemoryBlock state;
+            p.getStateInformation (state);
+            states[t].push_back (state);
+            presets.savePreset ("type " + juce::String (t) + (v == 0 ? " wet" : " mixed"));
+        }
+    ASSERT_EQ (presets.getNumPresets(), 12);
+
+    // Phases of 700 ms alternate, by the clock: types switch on every block, or one type holds
+    // long enough for the loader to install it, so that the reverb itself runs while the rest
+    // goes on. Each thread reads the clock itself: the message thread may sit in a long rebuild.
+    const double start = juce::Time::getMillisecondCounterHiRes();
+    const double end = start + stressSeconds() * 1000.0;
+    const auto running = [end] { return juce::Time::getMillisecondCounterHiRes() < end; };
+    const auto steadyType = [start] {
+        const int phase = (int) ((juce::Time::getMillisecondCounterHiRes() - start) / 700.0);
+        return phase % 2 == 0 ? 0 : 1 + (phase * 5) % 6;
+    };
+    std::atomic<long> blocks { 0 }, badSamples { 0 }, prepares { 0 }, restores { 0 };
+
+    std::thread audio ([&] {
+        juce::Random random (11);
+        juce::AudioBuffer<float> block (2, maxBlock);
+        juce::MidiBuffer midi;
+        while (running())
+        {
+            const int n = 1 + random.nextInt (maxBlock);
+            block.setSize (2, n, false, false, true);
+            for (int ch = 0; ch < 2; ++ch)
+                for (int i = 0; i < n; ++i)
+                    block.setSample (ch, i, 0.5f * (random.nextFloat() - 0.5f));
+            const int steady = steadyType();
+            type->setValue (typeValue (steady != 0 ? steady : 1 + random.nextInt (6)));
+            {
+                // The wrappers hold the callback lock around every block.
+                const juce::ScopedLock lock (p.getCallbackLock());
+                p.processBlock (block, midi);
+            }
+            for (int ch = 0; ch < 2; ++ch)
+                for (int i = 0; i < n; ++i)
+                    if (! std::isfinite (block.getSample (ch, i)))
+                        badSamples.fetch_add (1);
+            blocks.fetch_add (1);
+        }
+    });
+
+    // A host thread re-initialising the plug-in at changing rates, without the callback lock.
+    std::thread preparer ([&] {
+        int k = 0;
+        while (running())
+        {
+            p.prepareToPlay (rates[k++ % std::size (rates)], maxBlock);
+            prepares.fetch_add (1);
+            std::this_thread::sleep_for (std::chrono::milliseconds (200));
+        }
+    });
+
+    // A host thread saving and restoring state.
+    std::thread stateThread ([&] {
+        juce::Random random (13);
+        juce::MemoryBlock saved;
+        while (running())
+        {
+            const int steady = steadyType();
+            const int t = steady != 0 ? steady : 1 + random.nextInt (6);
+            const auto& state = states[t][(size_t) random.nextInt (2)];
+            p.setStateInformation (state.getData(), (int) state.getSize());
+            p.getStateInformation (saved);
+            restores.fetch_add (1);
+            std::this_thread::sleep_for (std::chrono::milliseconds (3));
+        }
+    });
+
+    // The message thread: the loader's ticks, and preset loads as the preset bar makes them.
+    juce::Random random (17);
+    int presetLoads = 0;
+    while (running())
+    {
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
+        const int steady = steadyType();
+        const int t = steady != 0 ? steady : 1 + random.nextInt (6);
+        presets.loadPreset ((t - 1) * 2 + 1 + random.nextInt (2));
+        ++presetLoads;
+    }
+    audio.join();
+    preparer.join();
+    stateThread.join();
+
+    EXPECT_EQ (badSamples.load(), 0);
+    EXPECT_GT (blocks.load(), 100);
+    EXPECT_GE (prepares.load(), 2); // at least one change of rate, even under ThreadSanitizer
+    EXPECT_GT (restores.load(), 10);
+    std::printf ("%ld blocks, %ld preparations, %ld state restores, %d preset loads\n",
+                 blocks.load(), prepares.load(), restores.load(), presetLoads);
+}
+} // namespace
