@@ -324,28 +324,27 @@ inline Split firstTwiddles (const float* w)
     return { _mm_setr_ps (1.0f, w[0], w[2], w[4]), _mm_setr_ps (0.0f, w[1], w[3], w[5]) };
 }
 
-// Passes of size N = 8 * count, from butterfly 0 upward.
-void fftForwardPass (float* x, const float* w, int count)
+// One butterfly group of either direction.
+template <bool forward, bool first>
+inline void butterflyGroup (float* x, int q, __m128 wc, __m128 ws)
 {
-    const int q = 4 * count;
-    const Split w0 = firstTwiddles (w);
-    forwardGroup<true> (x, q, w0.re, w0.im);
-    for (int m = 4; m < 2 * count; m += 4)
-    {
-        const Split t = forwardTwiddles (w, m);
-        forwardGroup<false> (x + 2 * m, q, t.re, t.im);
-    }
+    if constexpr (forward)
+        forwardGroup<first> (x, q, wc, ws);
+    else
+        inverseGroup<first> (x, q, wc, ws);
 }
 
-void fftInversePass (float* x, const float* w, int count)
+// Passes of size N = 8 * count, from butterfly 0 upward.
+template <bool forward>
+void pass (float* x, const float* w, int count)
 {
     const int q = 4 * count;
     const Split w0 = firstTwiddles (w);
-    inverseGroup<true> (x, q, w0.re, w0.im);
+    butterflyGroup<forward, true> (x, q, w0.re, w0.im);
     for (int m = 4; m < 2 * count; m += 4)
     {
         const Split t = forwardTwiddles (w, m);
-        inverseGroup<false> (x + 2 * m, q, t.re, t.im);
+        butterflyGroup<forward, false> (x + 2 * m, q, t.re, t.im);
     }
 }
 
@@ -360,43 +359,30 @@ inline Split middleTwiddles (const float* w, int count)
              _mm_setr_ps (h, w[2 * count - 4], w[2 * count - 6], w[2 * count - 8]) };
 }
 
-void fftForwardPassLarge (float* x, const float* w, int count)
+template <bool forward>
+void passLarge (float* x, const float* w, int count)
 {
     const int q = 4 * count;
     const Split w0 = firstTwiddles (w);
-    forwardGroup<true> (x, q, w0.re, w0.im);
+    butterflyGroup<forward, true> (x, q, w0.re, w0.im);
     for (int m = 4; m < count; m += 4)
     {
         const Split t = forwardTwiddles (w, m);
-        forwardGroup<false> (x + 2 * m, q, t.re, t.im);
+        butterflyGroup<forward, false> (x + 2 * m, q, t.re, t.im);
     }
     const Split middle = middleTwiddles (w, count);
-    forwardGroup<false> (x + 2 * count, q, middle.re, middle.im);
+    butterflyGroup<forward, false> (x + 2 * count, q, middle.re, middle.im);
     for (int m = count + 4; m < 2 * count; m += 4)
     {
         const Split t = mirroredTwiddles (w, 2 * count - m - 1);
-        forwardGroup<false> (x + 2 * m, q, t.re, t.im);
+        butterflyGroup<forward, false> (x + 2 * m, q, t.re, t.im);
     }
 }
 
-void fftInversePassLarge (float* x, const float* w, int count)
-{
-    const int q = 4 * count;
-    const Split w0 = firstTwiddles (w);
-    inverseGroup<true> (x, q, w0.re, w0.im);
-    for (int m = 4; m < count; m += 4)
-    {
-        const Split t = forwardTwiddles (w, m);
-        inverseGroup<false> (x + 2 * m, q, t.re, t.im);
-    }
-    const Split middle = middleTwiddles (w, count);
-    inverseGroup<false> (x + 2 * count, q, middle.re, middle.im);
-    for (int m = count + 4; m < 2 * count; m += 4)
-    {
-        const Split t = mirroredTwiddles (w, 2 * count - m - 1);
-        inverseGroup<false> (x + 2 * m, q, t.re, t.im);
-    }
-}
+void fftForwardPass (float* x, const float* w, int count) { pass<true> (x, w, count); }
+void fftInversePass (float* x, const float* w, int count) { pass<false> (x, w, count); }
+void fftForwardPassLarge (float* x, const float* w, int count) { passLarge<true> (x, w, count); }
+void fftInversePassLarge (float* x, const float* w, int count) { passLarge<false> (x, w, count); }
 
 //==============================================================================
 // The recursion expanded at compile time into a fixed call sequence per size; sizes 16 and 8
