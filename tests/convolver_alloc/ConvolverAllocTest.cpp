@@ -1,68 +1,14 @@
+#include "AllocationCounter.h"
 #include "Convolver.h"
 #include "HeapBuffer.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
-namespace
-{
-std::atomic<bool> counting { false };
-std::atomic<long> allocations { 0 };
-
-void note() noexcept
-{
-    if (counting.load (std::memory_order_relaxed))
-        allocations.fetch_add (1, std::memory_order_relaxed);
-}
-
-void* allocate (std::size_t bytes)
-{
-    note();
-    if (void* p = std::malloc (bytes == 0 ? 1 : bytes))
-        return p;
-    throw std::bad_alloc();
-}
-} // namespace
-
-extern "C"
-{
-void* __real_malloc (std::size_t);
-void* __real_calloc (std::size_t, std::size_t);
-void* __real_realloc (void*, std::size_t);
-
-void* __wrap_malloc (std::size_t bytes)
-{
-    note();
-    return __real_malloc (bytes);
-}
-void* __wrap_calloc (std::size_t count, std::size_t bytes)
-{
-    note();
-    return __real_calloc (count, bytes);
-}
-void* __wrap_realloc (void* block, std::size_t bytes)
-{
-    note();
-    return __real_realloc (block, bytes);
-}
-}
-
-// std::malloc above goes through the wrapper as well, so each operator new counts twice; any
-// count above 0 is a failure either way.
-void* operator new (std::size_t bytes) { return allocate (bytes); }
-void* operator new[] (std::size_t bytes) { return allocate (bytes); }
-void* operator new (std::size_t bytes, const std::nothrow_t&) noexcept { return std::malloc (bytes == 0 ? 1 : bytes); }
-void* operator new[] (std::size_t bytes, const std::nothrow_t&) noexcept { return std::malloc (bytes == 0 ? 1 : bytes); }
-void operator delete (void* p) noexcept { std::free (p); }
-void operator delete[] (void* p) noexcept { std::free (p); }
-void operator delete (void* p, std::size_t) noexcept { std::free (p); }
-void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }
+using namespace ktotest;
 
 namespace
 {
@@ -82,9 +28,10 @@ Buffer decayingNoise (int frames, int rate)
     return b;
 }
 
-// Processes frames of noise in blocks; counts allocations only when told to.
-void play (Convolver& convolver, int frames, int block, bool count)
+// Processes frames of noise in blocks; returns the allocations made while processing.
+long play (Convolver& convolver, int frames, int block)
 {
+    long count = 0;
     std::vector<float> left (static_cast<size_t> (block)), right (static_cast<size_t> (block));
     float* channels[] = { left.data(), right.data() };
     std::uint32_t seed = 5u;
@@ -96,30 +43,27 @@ void play (Convolver& convolver, int frames, int block, bool count)
             left[static_cast<size_t> (i)] = static_cast<float> (seed >> 8) / 8388608.0f - 1.0f;
             right[static_cast<size_t> (i)] = -left[static_cast<size_t> (i)];
         }
-        counting = count;
+        allocations::start();
         convolver.process (channels, 2, block);
-        counting = false;
+        count += allocations::stop();
     }
+    return count;
 }
 } // namespace
 
 TEST (ConvolverAllocation, CountingSeesBothAllocators)
 {
     // Operator new here, and the C allocator inside the core library.
-    allocations = 0;
-    counting = true;
+    allocations::start();
     auto* q = new int (3);
-    counting = false;
+    EXPECT_EQ (allocations::stop(), 1);
     delete q;
-    EXPECT_GE (allocations.load(), 1);
 
-    allocations = 0;
     HeapBuffer store;
-    counting = true;
+    allocations::start();
     store.resize (100, false);
-    counting = false;
+    EXPECT_EQ (allocations::stop(), 1);
     store.release();
-    EXPECT_EQ (allocations.load(), 1);
 }
 
 TEST (ConvolverAllocation, ProcessAllocatesNothingOnceWarm)
@@ -131,10 +75,8 @@ TEST (ConvolverAllocation, ProcessAllocatesNothingOnceWarm)
         SCOPED_TRACE (block);
         Convolver convolver (&source);
         convolver.prepare (48000.0);
-        play (convolver, 4 * 32768, block, false);
-        allocations = 0;
-        play (convolver, 4 * 32768, block, true);
-        EXPECT_EQ (allocations.load(), 0);
+        play (convolver, 4 * 32768, block);
+        EXPECT_EQ (play (convolver, 4 * 32768, block), 0);
     }
 }
 
@@ -165,7 +107,7 @@ TEST (ConvolverAllocation, LongRunAllocatesNothingFromTheFirstBlock)
     {
         SCOPED_TRACE (testing::Message() << pattern.rate << " Hz, block " << pattern.block);
         convolver.prepare (pattern.rate);
-        allocations = 0;
+        long count = 0;
         const long heapBefore = heapAllocationCount();
         long firstAt = -1;
         for (long done = 0; done < pattern.frames;)
@@ -178,14 +120,14 @@ TEST (ConvolverAllocation, LongRunAllocatesNothingFromTheFirstBlock)
                 left[static_cast<size_t> (i)] = static_cast<float> (next()) / 8388608.0f - 1.0f;
                 right[static_cast<size_t> (i)] = static_cast<float> (next()) / 8388608.0f - 1.0f;
             }
-            counting = true;
+            allocations::start();
             convolver.process (channels, 2, block);
-            counting = false;
-            if (firstAt < 0 && (allocations.load() > 0 || heapAllocationCount() != heapBefore))
+            count += allocations::stop();
+            if (firstAt < 0 && (count > 0 || heapAllocationCount() != heapBefore))
                 firstAt = done;
             done += block;
         }
-        EXPECT_EQ (allocations.load(), 0) << "first at frame " << firstAt;
+        EXPECT_EQ (count, 0) << "first at frame " << firstAt;
         EXPECT_EQ (heapAllocationCount(), heapBefore) << "first at frame " << firstAt;
         EXPECT_TRUE (std::isfinite (left[0]) && left[0] != 0.0f);
     }

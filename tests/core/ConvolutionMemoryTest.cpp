@@ -1,3 +1,4 @@
+#include "AllocationCounter.h"
 #include "ConvolutionEngine.h"
 #include "ConvolutionTestSupport.h"
 
@@ -10,42 +11,6 @@
 
 using namespace convtest;
 
-// Every operator new in this test program is counted, so that the processing path can be shown
-// to allocate nothing once warmed up.
-namespace
-{
-std::atomic<long> operatorNewCount { 0 };
-}
-
-namespace
-{
-void* countedAllocation (std::size_t bytes) noexcept
-{
-    operatorNewCount.fetch_add (1, std::memory_order_relaxed);
-    return std::malloc (bytes > 0 ? bytes : 1);
-}
-} // namespace
-
-void* operator new (std::size_t bytes)
-{
-    if (void* p = countedAllocation (bytes))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[] (std::size_t bytes)
-{
-    if (void* p = countedAllocation (bytes))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new (std::size_t bytes, const std::nothrow_t&) noexcept { return countedAllocation (bytes); }
-void* operator new[] (std::size_t bytes, const std::nothrow_t&) noexcept { return countedAllocation (bytes); }
-void operator delete (void* p) noexcept { std::free (p); }
-void operator delete[] (void* p) noexcept { std::free (p); }
-void operator delete (void* p, std::size_t) noexcept { std::free (p); }
-void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }
-void operator delete (void* p, const std::nothrow_t&) noexcept { std::free (p); }
-void operator delete[] (void* p, const std::nothrow_t&) noexcept { std::free (p); }
 
 namespace
 {
@@ -258,16 +223,16 @@ TEST (ConvolutionEngineMemory, ProcessingAllocatesNothingOnceWarm)
         ConvolutionEngine engine;
         engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
         const std::vector<Signal> x { a, test.equalInputs ? a : b };
-        long heapBefore = 0, newBefore = 0;
+        long heapBefore = 0;
         runEngine (engine, x, blockSchedule (length, test.block, 1), [&] (long position) {
             if (position - test.block < warmUp && position >= warmUp)
             {
                 heapBefore = heapAllocationCount();
-                newBefore = operatorNewCount.load();
+                ktotest::allocations::start();
             }
         });
+        EXPECT_EQ (ktotest::allocations::stop(), 0);
         EXPECT_EQ (heapAllocationCount(), heapBefore);
-        EXPECT_EQ (operatorNewCount.load(), newBefore);
         buffer.release();
     }
 }
@@ -299,7 +264,7 @@ TEST (ConvolutionEngineMemory, ReservedEngineAllocatesNothingFromTheFirstBlock)
         engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
         ASSERT_TRUE (engine.reserve (4096, 2));
         const long heapBefore = heapAllocationCount();
-        const long newBefore = operatorNewCount.load();
+        ktotest::allocations::start();
         std::mt19937 random (15);
         std::uniform_int_distribution<int> pick (1, 4096);
         for (long position = 0; position < length;)
@@ -312,7 +277,7 @@ TEST (ConvolutionEngineMemory, ReservedEngineAllocatesNothingFromTheFirstBlock)
             position += n;
         }
         EXPECT_EQ (heapAllocationCount(), heapBefore);
-        EXPECT_EQ (operatorNewCount.load(), newBefore);
+        EXPECT_EQ (ktotest::allocations::stop(), 0);
         for (int i = 0; i < engine.stageCount(); ++i)
             EXPECT_FALSE (engine.stage (i)->failed);
     }

@@ -252,8 +252,7 @@ TEST (PluginMends, NoAllocationInTheAudioRoadOncePrepared)
                 count += allocations::stop();
             }
         }
-        EXPECT_EQ (count, 0) << inputs << " in, " << outputs << " out"
-                             << (allocations::countsMalloc() ? "" : " (operator new only)");
+        EXPECT_EQ (count, 0) << inputs << " in, " << outputs << " out";
     }
 }
 
@@ -296,8 +295,7 @@ TEST (PluginMends, NoAllocationInALongRunFromTheFirstBlock)
                 play (1 + random.nextInt (maxFrames));
             play (largest);
         }
-        EXPECT_EQ (count, 0) << inputs << " in, " << outputs << " out"
-                             << (allocations::countsMalloc() ? "" : " (operator new only)");
+        EXPECT_EQ (count, 0) << inputs << " in, " << outputs << " out";
 
         // Pieces keep the road exact: Mix 0 at 0 dB still gives the dry input of an oversized block.
         host.setParameter (2, 0.0f);
