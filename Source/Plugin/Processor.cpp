@@ -211,7 +211,7 @@ void Processor::setStateInformation (const void* data, int sizeInBytes)
     {
         // The framework's envelope (magic, text length, text), unpacked here so that the text
         // goes through the checked parser rather than straight to JUCE's.
-        if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != 0x21324356u)
+        if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != juce::uint32 (stateMagic))
             return;
         const auto length = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
         if (length <= 0)
