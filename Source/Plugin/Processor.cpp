@@ -210,13 +210,15 @@ void Processor::setStateInformation (const void* data, int sizeInBytes)
     try
     {
         // The framework's envelope (magic, text length, text), unpacked here so that the text
-        // goes through the checked parser rather than straight to JUCE's.
+        // goes through the checked reader rather than straight to JUCE's parser. Only the outer
+        // element's attributes count, so nothing below it is read.
         if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != juce::uint32 (stateMagic))
             return;
         const auto length = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
         if (length <= 0)
             return;
-        const auto state = zmk::parseStoredXml (juce::addBytesToPointer (data, 8), (size_t) juce::jmin (sizeInBytes - 8, length));
+        const auto state = zmk::parseStoredXml (juce::addBytesToPointer (data, 8), (size_t) juce::jmin (sizeInBytes - 8, length),
+                                                zmk::XmlReach::outerElementOnly);
         if (state == nullptr || ! state->hasTagName ("MYPLUGINSETTINGS"))
             return;
 

@@ -1,72 +1,209 @@
 #include "XmlText.h"
 
-#include <cctype>
+#include <expat.h>
+
 #include <cstring>
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace zmk
 {
-std::unique_ptr<juce::XmlElement> parseStoredXml (const void* data, size_t numBytes)
+namespace
+{
+// Builds the element tree from expat's events. Expat keeps its own stack of open elements on the
+// heap, so nothing here recurses however deep the text goes.
+class TreeBuilder
+{
+public:
+    TreeBuilder (XML_Parser p, XmlReach r) : parser (p), reach (r)
+    {
+        XML_SetUserData (parser, this);
+        XML_SetElementHandler (parser, startElement, endElement);
+        XML_SetCharacterDataHandler (parser, characters);
+        XML_SetCdataSectionHandler (parser, startCdata, endCdata);
+        XML_SetEntityDeclHandler (parser, entityDeclared);
+        XML_SetSkippedEntityHandler (parser, entitySkipped);
+    }
+
+    std::unique_ptr<juce::XmlElement> root;
+    // The outer element has been read and nothing below it is wanted.
+    bool outerRead = false;
+
+private:
+    static TreeBuilder& self (void* userData) { return *static_cast<TreeBuilder*> (userData); }
+
+    // Handlers are called from C: nothing may leave them as an exception. Expat may still deliver
+    // an event or two after it has been stopped; they are ignored.
+    template <typename Body>
+    void guarded (Body&& body) noexcept
+    {
+        if (stopped)
+            return;
+        try
+        {
+            body();
+        }
+        catch (...)
+        {
+            refuse();
+        }
+    }
+
+    void stop() noexcept
+    {
+        stopped = true;
+        XML_StopParser (parser, XML_FALSE);
+    }
+
+    void refuse() noexcept
+    {
+        open.clear();
+        root.reset();
+        stop();
+    }
+
+    void flushText()
+    {
+        if (! inCdata && ! text.empty())
+        {
+            const auto content = juce::String::fromUTF8 (text.data(), (int) text.size());
+            if (content.containsNonWhitespaceChars() && ! open.empty())
+                open.back()->addTextElement (content);
+        }
+        text.clear();
+    }
+
+    static void XMLCALL startElement (void* userData, const XML_Char* name, const XML_Char** attributes)
+    {
+        auto& b = self (userData);
+        b.guarded ([&] {
+            b.flushText();
+            if (b.open.size() >= (size_t) maxStoredXmlDepth)
+                return b.refuse();
+
+            auto element = std::make_unique<juce::XmlElement> (juce::String::fromUTF8 (name));
+            // Only what the text says: defaults that a document type declares are not applied.
+            const int specified = XML_GetSpecifiedAttributeCount (b.parser);
+            for (int i = 0; i + 1 < specified; i += 2)
+                element->setAttribute (juce::Identifier (juce::String::fromUTF8 (attributes[i])),
+                                       juce::String::fromUTF8 (attributes[i + 1]));
+
+            auto* raw = element.get();
+            if (b.root == nullptr)
+                b.root = std::move (element);
+            else
+                b.open.back()->addChildElement (element.release());
+            b.open.push_back (raw);
+
+            if (b.reach == XmlReach::outerElementOnly)
+            {
+                b.outerRead = true;
+                b.stop();
+            }
+        });
+    }
+
+    static void XMLCALL endElement (void* userData, const XML_Char*)
+    {
+        auto& b = self (userData);
+        b.guarded ([&] {
+            b.flushText();
+            b.open.pop_back();
+        });
+    }
+
+    static void XMLCALL characters (void* userData, const XML_Char* s, int length)
+    {
+        auto& b = self (userData);
+        b.guarded ([&] { b.text.append (s, (size_t) length); });
+    }
+
+    static void XMLCALL startCdata (void* userData)
+    {
+        auto& b = self (userData);
+        b.guarded ([&] {
+            b.flushText();
+            b.inCdata = true;
+        });
+    }
+
+    static void XMLCALL endCdata (void* userData)
+    {
+        auto& b = self (userData);
+        b.guarded ([&] {
+            b.open.back()->addTextElement (juce::String::fromUTF8 (b.text.data(), (int) b.text.size()));
+            b.text.clear();
+            b.inCdata = false;
+        });
+    }
+
+    static void XMLCALL entityDeclared (void* userData, const XML_Char*, int, const XML_Char*, int,
+                                        const XML_Char*, const XML_Char*, const XML_Char*, const XML_Char*)
+    {
+        auto& b = self (userData);
+        b.guarded ([&] { b.refuse(); });
+    }
+
+    // A reference to an entity that only an external document type could declare.
+    static void XMLCALL entitySkipped (void* userData, const XML_Char*, int)
+    {
+        auto& b = self (userData);
+        b.guarded ([&] { b.refuse(); });
+    }
+
+    XML_Parser parser;
+    XmlReach reach;
+    std::vector<juce::XmlElement*> open;
+    std::string text;
+    bool inCdata = false;
+    bool stopped = false;
+};
+
+bool startsWithUtf16Mark (const unsigned char* bytes, size_t size) noexcept
+{
+    return size >= 2 && ((bytes[0] == 0xff && bytes[1] == 0xfe) || (bytes[0] == 0xfe && bytes[1] == 0xff));
+}
+} // namespace
+
+std::unique_ptr<juce::XmlElement> parseStoredXml (const void* data, size_t numBytes, XmlReach reach)
 {
     if (data == nullptr || numBytes == 0 || numBytes > (size_t) std::numeric_limits<int>::max())
         return nullptr;
 
-    auto* text = static_cast<const char*> (data);
-    auto size = (int) numBytes;
-    if (size >= 3 && juce::CharPointer_UTF8::isByteOrderMark (text))
+    const auto* bytes = static_cast<const unsigned char*> (data);
+    const bool utf16 = startsWithUtf16Mark (bytes, numBytes);
+    if (! utf16)
     {
-        text += 3;
-        size -= 3;
+        if (const void* zero = std::memchr (bytes, 0, numBytes))
+            numBytes = (size_t) (static_cast<const unsigned char*> (zero) - bytes);
+        // JUCE lets white space come before the declaration; expat would not.
+        if (numBytes >= 3 && juce::CharPointer_UTF8::isByteOrderMark (bytes))
+        {
+            bytes += 3;
+            numBytes -= 3;
+        }
+        while (numBytes > 0 && (*bytes == ' ' || *bytes == '\t' || *bytes == '\r' || *bytes == '\n'))
+        {
+            ++bytes;
+            --numBytes;
+        }
     }
-    // The parser stops at the first zero byte; nothing after it counts.
-    if (auto* zero = static_cast<const char*> (std::memchr (text, 0, (size_t) size)))
-        size = (int) (zero - text);
-    if (! juce::CharPointer_UTF8::isValidString (text, size))
+    if (numBytes == 0)
         return nullptr;
 
-    // Every '&' must start a complete reference ("&name;", "&#digits;", "&#xhex;"): the parser
-    // steps over the character after a broken numeric one, past the end when the text stops there.
-    for (int i = 0; i < size; ++i)
+    const XML_Parser parser = XML_ParserCreate (utf16 ? nullptr : "UTF-8");
+    if (parser == nullptr)
+        return nullptr;
+
+    std::unique_ptr<juce::XmlElement> result;
     {
-        if (text[i] != '&')
-            continue;
-        int j = i + 1;
-        if (j < size && text[j] == '#')
-        {
-            ++j;
-            const bool hex = j < size && (text[j] == 'x' || text[j] == 'X');
-            if (hex)
-                ++j;
-            const int digitsFrom = j;
-            while (j < size && (hex ? juce::CharacterFunctions::getHexDigitValue ((juce::juce_wchar) (unsigned char) text[j]) >= 0
-                                    : (text[j] >= '0' && text[j] <= '9')))
-                ++j;
-            if (j == digitsFrom)
-                return nullptr;
-        }
-        else
-        {
-            const int nameFrom = j;
-            while (j < size && (std::isalnum ((unsigned char) text[j]) || text[j] == '_' || text[j] == '-' || text[j] == '.' || text[j] == ':'))
-                ++j;
-            if (j == nameFrom)
-                return nullptr;
-        }
-        if (j >= size || text[j] != ';')
-            return nullptr;
-        i = j;
+        TreeBuilder builder (parser, reach);
+        const auto status = XML_Parse (parser, reinterpret_cast<const char*> (bytes), (int) numBytes, XML_TRUE);
+        if (status == XML_STATUS_OK || builder.outerRead)
+            result = std::move (builder.root);
     }
-
-    // Only the XML declaration may be a processing instruction, and only at the start.
-    int from = 0;
-    while (from < size && juce::CharacterFunctions::isWhitespace ((juce::juce_wchar) (unsigned char) text[from]))
-        ++from;
-    if (from + 5 <= size && std::memcmp (text + from, "<?xml", 5) == 0)
-        from += 5;
-    for (int i = from; i + 1 < size; ++i)
-        if (text[i] == '<' && text[i + 1] == '?')
-            return nullptr;
-
-    return juce::parseXML (juce::String::fromUTF8 (text, size));
+    XML_ParserFree (parser);
+    return result;
 }
 } // namespace zmk

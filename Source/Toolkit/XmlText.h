@@ -2,17 +2,36 @@
 
 #include <juce_core/juce_core.h>
 
+#include <cstddef>
 #include <memory>
 
 namespace zmk
 {
-// Parses stored XML text (the host state, the presets file) that may come from anywhere.
-// JUCE 7.0.5's parser reads past the end of text that stops inside a multi-byte UTF-8 sequence
-// or inside a numeric character reference, and loops forever on a processing instruction
-// followed by text inside an element. So text that is not well-formed UTF-8, that holds an '&'
-// which does not start a complete reference, or a processing instruction anywhere but in the
-// leading XML declaration, is refused before it reaches the parser. Nothing this program writes
-// is refused. A leading UTF-8 byte-order mark is skipped. Returns nullptr when refused or when
-// the text does not parse.
-std::unique_ptr<juce::XmlElement> parseStoredXml (const void* data, size_t numBytes);
+// The deepest nesting a stored document may hold, counting the root as 1. The presets file needs
+// two levels (the root and one element per preset); the rest is room for hand-made structure.
+// Everything that later walks the tree (copying, writing, freeing) recurses once per level, so a
+// deeper document is refused while it is read, without recursion, whatever thread reads it.
+inline constexpr int maxStoredXmlDepth = 32;
+
+enum class XmlReach
+{
+    wholeTree,       // every element, down to maxStoredXmlDepth
+    outerElementOnly // the outer element and its attributes; nothing below it is read
+};
+
+// Reads stored XML text that may come from anywhere (the presets file, the host state) with expat,
+// never with JUCE's own parser: that one reads past the end of text that stops inside a multi-byte
+// UTF-8 sequence or a numeric reference, loops forever on a processing instruction followed by
+// text, and recurses once per nesting level until the stack overflows.
+//
+// The text is read as UTF-8 whatever its declaration says (as JUCE reads it), or as UTF-16 after
+// a UTF-16 byte-order mark; a zero byte ends UTF-8 text. It must be well-formed up to where it is
+// read. Comments and processing instructions are skipped, text runs around them join, CDATA
+// sections become text elements of their own and text that is only white space is dropped, as in
+// the tree JUCE builds. A document that declares entities is refused: expat 2.5.0 expands nested
+// entity references recursively.
+//
+// Returns nullptr when the text is refused or is not well-formed.
+std::unique_ptr<juce::XmlElement> parseStoredXml (const void* data, size_t numBytes,
+                                                  XmlReach reach = XmlReach::wholeTree);
 } // namespace zmk
