@@ -85,18 +85,75 @@ void decodeFlacToBuffer (const void* data, int numBytes, Buffer* destination, in
                   numFrames);
 }
 
-ImpulseLoaderAsync::ImpulseLoaderAsync (Convolver* convolverToUse, Buffer* impulseBufferToFill)
-    : convolver (convolverToUse), impulseBuffer (impulseBufferToFill)
+// JUCE's timer thread picks a due timer under its lock, lets the lock go and only then calls it on
+// the message thread, so stopping a timer from another thread does not stop a call already on its
+// way. The loader's timer is therefore an object of its own: the loader's destructor cuts it off
+// (waiting for a tick in progress) and stops it, and the object itself is freed on the message
+// thread, by a message queued behind any call on its way. Nothing waits for the message thread,
+// so this cannot deadlock, whether the destructor runs on the message thread, on a host thread
+// while the message thread is busy, or with no message loop running at all.
+class ImpulseLoaderAsync::Ticker : public juce::Timer
 {
-    startTimer (intervalMs);
+public:
+    explicit Ticker (ImpulseLoaderAsync* loaderToCall) : loader (loaderToCall) {}
+
+    void detach()
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        loader = nullptr;
+    }
+
+    void timerCallback() override
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        if (loader != nullptr)
+            loader->timerCallback();
+    }
+
+    // Frees a stopped, detached ticker once no call of it can be on its way.
+    static void release (Ticker* ticker)
+    {
+        auto* mm = juce::MessageManager::getInstanceWithoutCreating();
+        if (mm == nullptr || mm->isThisTheMessageThread())
+        {
+            delete ticker; // no timer call is between being picked and being made
+            return;
+        }
+
+        struct Release : juce::MessageManager::MessageBase
+        {
+            std::unique_ptr<Ticker> ticker;
+            void messageCallback() override {}
+        };
+        auto* message = new Release();
+        message->ticker.reset (ticker);
+        // The queue owns the message and frees it, with the ticker, after the message thread has
+        // dispatched it or when the message manager goes. A queue that takes no more messages is
+        // shutting down and may still be inside a timer call: the message frees itself here then,
+        // so keep the few bytes instead.
+        const juce::MessageManager::MessageBase::Ptr hold (message);
+        if (! message->post())
+            message->ticker.release();
+    }
+
+private:
+    std::mutex mutex;
+    ImpulseLoaderAsync* loader;
+};
+
+ImpulseLoaderAsync::ImpulseLoaderAsync (Convolver* convolverToUse, Buffer* impulseBufferToFill)
+    : convolver (convolverToUse), impulseBuffer (impulseBufferToFill), ticker (new Ticker (this))
+{
+    ticker->startTimer (intervalMs);
 }
 
 ImpulseLoaderAsync::~ImpulseLoaderAsync()
 {
     closing.store (true);
-    stopTimer();
-    // A tick already running on the message thread finishes its load before the convolver and the
-    // impulse buffer go away.
+    ticker->detach();
+    ticker->stopTimer();
+    Ticker::release (ticker);
+    // A load running on another thread finishes before the convolver and the impulse buffer go.
     const std::lock_guard<std::mutex> waitForLoad (rebuildMutex);
 }
 

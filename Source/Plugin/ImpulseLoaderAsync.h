@@ -19,13 +19,15 @@ void decodeFlacToBuffer (const void* data, int numBytes, Buffer* destination, in
 // Swaps the processor's impulse response off the audio thread. The audio road hands over the
 // selected reverb type at every block; a 500 ms timer on the message thread decodes the matching
 // embedded stream and rebuilds the convolver, and only then clears the pending flag.
-class ImpulseLoaderAsync : private juce::Timer
+class ImpulseLoaderAsync
 {
 public:
     ImpulseLoaderAsync (Convolver* convolverToUse, Buffer* impulseBufferToFill);
 
-    // Waits for a load that runs on another thread; none starts afterwards.
-    ~ImpulseLoaderAsync() override;
+    // Safe on any thread, with or without a running message loop: waits for a load that runs on
+    // another thread; no tick reaches the loader afterwards, not even one the timer thread has
+    // already picked.
+    ~ImpulseLoaderAsync();
 
     // Audio thread: records a changed type and marks it pending. Never blocks or allocates.
     void setImpulseType (int type) noexcept;
@@ -49,8 +51,9 @@ public:
 
 private:
     friend struct ImpulseLoaderTestAccess;
+    class Ticker;
 
-    void timerCallback() override;
+    void timerCallback();
     void loadLocked (int type) noexcept;
 
     // The requested type in the low 32 bits, the pending flag above it: one word, so the audio
@@ -72,4 +75,6 @@ private:
     const kto::resources::Entry* streams = kto::resources::table;
     std::mutex rebuildMutex;
     std::atomic<bool> closing { false };
+    // The timer; it outlives the loader until the message thread can no longer be about to call it.
+    Ticker* ticker;
 };

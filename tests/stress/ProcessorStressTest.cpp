@@ -3,16 +3,16 @@
 #include "PresetStore.h"
 #include "Processor.h"
 
+#include "../support/Waiting.h"
+
 #include <gtest/gtest.h>
-
-#include <iterator>
-
-#include <iterator>
 
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -103,14 +103,28 @@ TEST (ProcessorStress, EverythingAtOnceStaysCleanAndRaceFree)
     // Phases of 700 ms alternate, by the clock: types switch on every block, or one type holds
     // long enough for the loader to install it, so that the reverb itself runs while the rest
     // goes on. Each thread reads the clock itself: the message thread may sit in a long rebuild.
+    // The run lasts its time and until every side has done its share; a busy machine only makes
+    // it longer.
     const double start = juce::Time::getMillisecondCounterHiRes();
     const double end = start + stressSeconds() * 1000.0;
-    const auto running = [end] { return juce::Time::getMillisecondCounterHiRes() < end; };
     const auto steadyType = [start] {
         const int phase = (int) ((juce::Time::getMillisecondCounterHiRes() - start) / 700.0);
         return phase % 2 == 0 ? 0 : 1 + (phase * 5) % 6;
     };
     std::atomic<long> blocks { 0 }, badSamples { 0 }, prepares { 0 }, restores { 0 };
+    std::atomic<int> presetLoads { 0 };
+    constexpr long minBlocks = 100, minPrepares = 2, minRestores = 10, minPresetLoads = 10;
+    const double deadline = end + 1000.0 * (double) ktotest::waitDeadline.count();
+    const auto running = [&] {
+        const double now = juce::Time::getMillisecondCounterHiRes();
+        return now < end
+            || (now < deadline && (blocks < minBlocks || prepares < minPrepares || restores < minRestores || presetLoads < minPresetLoads));
+    };
+    // Paces a side by the audio thread's progress rather than by the clock.
+    const auto awaitBlocks = [&] (const char* what, long count) {
+        const long mark = blocks.load() + count;
+        EXPECT_TRUE (ktotest::waitFor (what, [&] { return blocks.load() >= mark || ! running(); }));
+    };
 
     std::thread audio ([&] {
         juce::Random random (11);
@@ -145,7 +159,7 @@ TEST (ProcessorStress, EverythingAtOnceStaysCleanAndRaceFree)
         {
             p.prepareToPlay (rates[k++ % std::size (rates)], maxBlock);
             prepares.fetch_add (1);
-            std::this_thread::sleep_for (std::chrono::milliseconds (200));
+            awaitBlocks ("50 blocks after a preparation", 50);
         }
     });
 
@@ -161,16 +175,16 @@ TEST (ProcessorStress, EverythingAtOnceStaysCleanAndRaceFree)
             p.setStateInformation (state.getData(), (int) state.getSize());
             p.getStateInformation (saved);
             restores.fetch_add (1);
-            std::this_thread::sleep_for (std::chrono::milliseconds (3));
+            awaitBlocks ("a block after a state restore", 1);
         }
     });
 
-    // The message thread: the loader's ticks, and preset loads as the preset bar makes them.
+    // The message thread: the loader's ticks (dispatched while it waits), and preset loads as the
+    // preset bar makes them.
     juce::Random random (17);
-    int presetLoads = 0;
     while (running())
     {
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
+        awaitBlocks ("a few blocks between preset loads", 4);
         const int steady = steadyType();
         const int t = steady != 0 ? steady : 1 + random.nextInt (6);
         presets.loadPreset ((t - 1) * 2 + 1 + random.nextInt (2));
@@ -181,10 +195,63 @@ TEST (ProcessorStress, EverythingAtOnceStaysCleanAndRaceFree)
     stateThread.join();
 
     EXPECT_EQ (badSamples.load(), 0);
-    EXPECT_GT (blocks.load(), 100);
-    EXPECT_GE (prepares.load(), 2); // at least one change of rate, even under ThreadSanitizer
-    EXPECT_GT (restores.load(), 10);
+    EXPECT_GE (blocks.load(), minBlocks) << "audio blocks by the deadline";
+    EXPECT_GE (prepares.load(), minPrepares) << "preparations by the deadline"; // at least one change of rate
+    EXPECT_GE (restores.load(), minRestores) << "state restores by the deadline";
+    EXPECT_GE (presetLoads.load(), minPresetLoads) << "preset loads by the deadline";
     std::printf ("%ld blocks, %ld preparations, %ld state restores, %d preset loads\n",
-                 blocks.load(), prepares.load(), restores.load(), presetLoads);
+                 blocks.load(), prepares.load(), restores.load(), presetLoads.load());
+}
+TEST (ProcessorStress, DestroyedOnAHostThreadWhileTheMessageThreadRunsTimers)
+{
+    // As JUCE's LV2 wrapper does on Linux: instances made and destroyed on a host thread while
+    // the message thread dispatches their loaders' ticks, some of them mid-load.
+    TemporaryHome home;
+    juce::ScopedJuceInitialiser_GUI juceInit;
+    Processor keeper; // holds the shared look-and-feel, so instances on the host thread never make or drop it
+
+    const double end = juce::Time::getMillisecondCounterHiRes() + stressSeconds() * 1000.0;
+    std::atomic<bool> finished { false };
+    std::atomic<int> rounds { 0 }, destroyed { 0 };
+    std::thread hostThread ([&] {
+        juce::AudioBuffer<float> block (2, 64);
+        juce::MidiBuffer midi;
+        auto handOver = [&] (Processor& p, int type) {
+            p.getParameters()[1]->setValue (typeValue (type));
+            block.clear();
+            p.processBlock (block, midi);
+        };
+        for (int round = 0; round < 2 || juce::Time::getMillisecondCounterHiRes() < end; ++round)
+        {
+            std::vector<std::unique_ptr<Processor>> instances;
+            for (int i = 0; i < 3; ++i)
+                instances.push_back (std::make_unique<Processor>());
+            handOver (*instances[0], 6);
+            EXPECT_TRUE (ktotest::waitFor ("a loader tick on the message thread",
+                                           [&] { return ! instances[0]->impulseLoader.isPending(); }));
+            // Due or running ticks meet the destructor at a different point in each round.
+            for (size_t i = 0; i < instances.size(); ++i)
+            {
+                handOver (*instances[i], 1 + (round + (int) i) % 6);
+                auto& loader = instances[i]->impulseLoader;
+                const auto loading = [&] {
+                    if (! loader.isPending() || ! loader.getRebuildMutex().try_lock())
+                        return true;
+                    loader.getRebuildMutex().unlock();
+                    return false;
+                };
+                if ((round + (int) i) % 3 == 0)
+                    EXPECT_TRUE (ktotest::waitFor ("a tick to take up the load", loading));
+                instances[i].reset();
+                destroyed.fetch_add (1);
+            }
+            rounds.fetch_add (1);
+        }
+        finished = true;
+    });
+
+    EXPECT_TRUE (ktotest::waitFor ("the host thread to finish its rounds", [&] { return finished.load(); }));
+    hostThread.join();
+    std::printf ("%d rounds, %d instances destroyed on the host thread\n", rounds.load(), destroyed.load());
 }
 } // namespace
