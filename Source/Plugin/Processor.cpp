@@ -57,11 +57,11 @@ const juce::String Processor::getName() const { return "VorrelKTOstvikReverb"; }
 void Processor::prepareToPlay (double sampleRate, int samplesPerBlock)
 {
     // A rate the convolver cannot use (not a number, below 1 Hz or beyond any audio rate) or a
-    // block length whose doubled room does not fit an int is refused: the previous preparation
-    // stays in force.
+    // block length that gives no room (0 or less) or whose doubled room does not fit an int is
+    // refused: the previous preparation, or none, stays in force.
     if (! (sampleRate >= 1.0 && sampleRate <= maxSampleRate))
         return;
-    if (samplesPerBlock < 0 || samplesPerBlock > std::numeric_limits<int>::max() / 2)
+    if (samplesPerBlock <= 0 || samplesPerBlock > std::numeric_limits<int>::max() / 2)
         return;
 
     const std::lock_guard<std::mutex> rebuildLock (impulseLoader.getRebuildMutex());
@@ -124,16 +124,23 @@ void Processor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer
         return;
     }
 
+    // Without a preparation there is no dry room, and making one here would allocate on the audio
+    // thread: the input passes as under bypass. Silence would sound like a broken plug-in, and the
+    // input at unity is nothing the user did not already hear.
+    const int room = dryBuffer.getNumSamples();
+    if (room == 0)
+    {
+        audioInConvolver.store (false, std::memory_order_release);
+        return;
+    }
+
     const float gainDb = realValue (gainParam);
     const float g = gainDb > gainFloorDb ? std::pow (10.0f, gainDb * decibelFactor) : 0.0f;
     const float m = realValue (mixParam) / mixDivisor;
     const float d = 1.0f - m;
 
     // A block longer than the dry room prepared for it goes through in pieces that fit, so the
-    // audio thread never grows the room; only a host that never prepared makes it allocate here.
-    if (dryBuffer.getNumSamples() == 0)
-        dryBuffer.setSize (2, numSamples);
-    const int room = dryBuffer.getNumSamples();
+    // audio thread never grows the room.
     const int used = juce::jmin (numChannels, 2);
 
     for (int start = 0; start < numSamples; start += room)

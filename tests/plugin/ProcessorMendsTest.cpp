@@ -4,6 +4,8 @@
 #include "AllocationCounter.h"
 #include "PluginHarness.h"
 
+#include "../support/Waiting.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -36,6 +38,7 @@ TEST (PluginMends, ARefusedPreparationKeepsTheStateAndTheTail)
         { 1.0e300, block },
         { 2.5e8, block },
         { 48000.0, -1 },
+        { 48000.0, 0 },
         { 48000.0, std::numeric_limits<int>::max() },
     };
     for (auto [rate, frames] : bad)
@@ -181,7 +184,8 @@ TEST (PluginMends, PreparationBlocksAndLoadsNeverOverlap)
         for (int i = 0; i < 6; ++i)
         {
             proc.revTypeParam->value.store (float (6 - i));
-            std::this_thread::sleep_for (std::chrono::milliseconds (5));
+            EXPECT_TRUE (ktotest::waitFor ("the audio thread to hand the type over",
+                                           [&] { return proc.impulseLoader.getRequestedType() == 6 - i; }));
             ImpulseLoaderTestAccess::tick (proc.impulseLoader);
         }
     });
@@ -253,6 +257,38 @@ TEST (PluginMends, NoAllocationInTheAudioRoadOncePrepared)
             }
         }
         EXPECT_EQ (count, 0) << inputs << " in, " << outputs << " out";
+    }
+}
+
+TEST (PluginMends, NoAllocationAndTheInputWithoutAPreparation)
+{
+    // A host that never prepares, or prepares with no room: the hand-over quarter, then the input.
+    for (const bool preparedWithNoRoom : { false, true })
+    {
+        SCOPED_TRACE (preparedWithNoRoom ? "prepared with 0 frames" : "never prepared");
+        Host host;
+        auto& proc = host.processor();
+        proc.setPlayConfigDetails (2, 2, 44100.0, block);
+        if (preparedWithNoRoom)
+            proc.prepareToPlay (44100.0, 0);
+        const auto in = noise (2, block, 108);
+        juce::AudioBuffer<float> buffer (2, block);
+        juce::MidiBuffer midi;
+        long count = 0;
+        for (const float gain : { 0.25f, 1.0f })
+        {
+            if (gain == 1.0f)
+                host.tick();
+            for (int ch = 0; ch < 2; ++ch)
+                buffer.copyFrom (ch, 0, in[size_t (ch)].data(), block);
+            allocations::start();
+            proc.processBlock (buffer, midi);
+            count += allocations::stop();
+            for (int ch = 0; ch < 2; ++ch)
+                for (int i = 0; i < block; ++i)
+                    ASSERT_EQ (buffer.getSample (ch, i), gain * in[size_t (ch)][size_t (i)]) << ch << " " << i;
+        }
+        EXPECT_EQ (count, 0);
     }
 }
 
