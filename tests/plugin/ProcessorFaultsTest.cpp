@@ -2,6 +2,8 @@
 // prepared size and a block of no samples.
 #include "Processor.h"
 
+#include "../support/Waiting.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,8 +14,6 @@ namespace
 {
 constexpr double rate = 44100.0;
 constexpr int preparedBlock = 512;
-// The loader ticks every 500 ms on the message thread; a second covers one tick and its decoding.
-constexpr int loaderWaitMs = 1000;
 // The longest embedded response (type 1) is 340317 frames; the engine's largest partition
 // (16384 frames in a 32768-point transform) may hold a sample that long again.
 constexpr int reverbMemory = 340317 + 32768;
@@ -66,7 +66,7 @@ protected:
         juce::AudioBuffer<float> silence (2, preparedBlock);
         silence.clear();
         p->processBlock (silence, midi);
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (loaderWaitMs);
+        EXPECT_TRUE (ktotest::waitFor ("the loader's tick", [&] { return ! p->impulseLoader.isPending(); }));
         // Start from a clean history: the block above may have reached the reverb.
         p->prepareToPlay (rate, preparedBlock);
         return p;
@@ -179,7 +179,8 @@ TEST_F (ProcessorFaults, EmptyBlockChangesNothingButStillHandsOverTheType)
     ASSERT_NE (type, nullptr);
     type->setValue (0.4f);
     p->processBlock (empty, midi);
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (loaderWaitMs);
+    ASSERT_TRUE (p->impulseLoader.isPending());
+    ASSERT_TRUE (ktotest::waitFor ("the loader's tick", [&] { return ! p->impulseLoader.isPending(); }));
 
     juce::Random random (9);
     juce::AudioBuffer<float> block (2, preparedBlock);

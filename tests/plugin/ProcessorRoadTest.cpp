@@ -2,6 +2,8 @@
 
 #include "PluginHarness.h"
 
+#include "../support/Waiting.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -117,9 +119,7 @@ TEST (PluginRoad, TheLoadersOwnTimerEndsTheHandOver)
     host.render (in, block);
     ASSERT_TRUE (host.processor().impulseLoader.isPending());
 
-    for (int i = 0; i < 40 && host.processor().impulseLoader.isPending(); ++i)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
-    EXPECT_FALSE (host.processor().impulseLoader.isPending());
+    ASSERT_TRUE (ktotest::waitFor ("the loader's tick", [&] { return ! host.processor().impulseLoader.isPending(); }));
 
     host.setParameter (2, 1.0f); // Mix 100 %
     EXPECT_EQ (host.render (in, block), ReferenceConvolver (1).wet (in, block));
