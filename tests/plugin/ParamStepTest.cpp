@@ -7,41 +7,6 @@
 using ktotest::paramRows;
 using ktotest::TestProcessor;
 
-TEST (ParamStep, DescribesTheFourParametersToTheHost)
-{
-    TestProcessor proc;
-    ASSERT_EQ (proc.getParameters().size(), 4);
-
-    for (int i = 0; i < 4; ++i)
-    {
-        SCOPED_TRACE (i);
-        const auto& s = paramRows[i];
-        auto* p = proc.getParameters()[i];
-        auto* withId = dynamic_cast<juce::AudioProcessorParameterWithID*> (p);
-        ASSERT_NE (withId, nullptr);
-        EXPECT_EQ (withId->paramID, juce::String (s.id));
-        EXPECT_EQ (withId->getVersionHint(), 1);
-        EXPECT_EQ (p->getName (100), juce::String (s.name));
-        EXPECT_EQ (p->getLabel(), juce::String (s.label));
-        EXPECT_EQ (p->getNumSteps(), s.steps);
-        EXPECT_EQ (p->getCategory(), juce::AudioProcessorParameter::genericParameter);
-        EXPECT_TRUE (p->isAutomatable());
-        EXPECT_FALSE (p->isOrientationInverted());
-        EXPECT_FALSE (p->isMetaParameter());
-
-        const double expectedDefault = (double (s.def) - s.min) / (double (s.max) - s.min);
-        EXPECT_NEAR (p->getValue(), expectedDefault, 1e-7);
-        EXPECT_NEAR (p->getDefaultValue(), expectedDefault, 1e-7);
-        EXPECT_EQ (proc.params[(size_t) i]->get(), s.def);
-
-        // One step in real units, computed from the range and the step count.
-        const double step = (double (s.max) - s.min) / s.steps;
-        const double expectedStep[] = { 1.0, 1.0, 1.5625, 0.5 };
-        EXPECT_DOUBLE_EQ (step, expectedStep[i]);
-    }
-    EXPECT_EQ (proc.getParameters()[1]->getName (3), "Rev");
-}
-
 TEST (ParamStep, MapsBetweenRealUnitsAndNormalisedValues)
 {
     // Real value = min + (max - min) x normalised, computed here in double; no clamping.
