@@ -168,8 +168,16 @@ TEST_P (HostTest, UnitImpulseGivesTheEmbeddedImpulseResponse)
 
 // Both formats wrap the plug-in's block in JUCE's text encoding of binary data: VST3 in an XML
 // element "IComponent", LV2 in a quoted Turtle literal. The plug-in's block starts with the magic
-// "VC2!". These are the encoded texts that may hold it.
-juce::StringArray encodedBlocks (const juce::MemoryBlock& hostState)
+// "VC2!" and holds our state element.
+struct PluginBlock
+{
+    juce::String encoded;    // the text in the host's state
+    juce::MemoryBlock bytes; // what it decodes to
+    size_t at = 0;           // where the plug-in's block starts in those bytes
+    std::unique_ptr<juce::XmlElement> settings;
+};
+
+PluginBlock findPluginBlock (const juce::MemoryBlock& hostState)
 {
     const auto text = juce::String::createStringFromData (hostState.getData(), (int) hostState.getSize());
     juce::StringArray candidates;
@@ -181,25 +189,24 @@ juce::StringArray encodedBlocks (const juce::MemoryBlock& hostState)
         const int from = text.indexOfChar (at, '"') + 1;
         candidates.add (text.substring (from, text.indexOfChar (from, '"')));
     }
-    return candidates;
+    for (const auto& candidate : candidates)
+    {
+        PluginBlock found { candidate, {}, 0, nullptr };
+        if (! found.bytes.fromBase64Encoding (candidate))
+            continue;
+        const auto* data = static_cast<const char*> (found.bytes.getData());
+        for (found.at = 0; found.at + 8 <= found.bytes.getSize(); ++found.at)
+            if (std::memcmp (data + found.at, "VC2!", 4) == 0)
+                if ((found.settings = juce::AudioProcessor::getXmlFromBinary (data + found.at, (int) (found.bytes.getSize() - found.at))))
+                    if (found.settings->hasTagName ("MYPLUGINSETTINGS"))
+                        return found;
+    }
+    return {};
 }
 
-// The plug-in's own state element inside what the host saved.
 std::unique_ptr<juce::XmlElement> pluginSettings (const juce::MemoryBlock& hostState)
 {
-    for (const auto& candidate : encodedBlocks (hostState))
-    {
-        juce::MemoryBlock bytes;
-        if (! bytes.fromBase64Encoding (candidate))
-            continue;
-        const auto* data = static_cast<const char*> (bytes.getData());
-        for (size_t i = 0; i + 8 <= bytes.getSize(); ++i)
-            if (std::memcmp (data + i, "VC2!", 4) == 0)
-                if (auto xml = juce::AudioProcessor::getXmlFromBinary (data + i, (int) (bytes.getSize() - i)))
-                    if (xml->hasTagName ("MYPLUGINSETTINGS"))
-                        return xml;
-    }
-    return nullptr;
+    return std::move (findPluginBlock (hostState).settings);
 }
 
 TEST_P (HostTest, StateRestoresEveryValueAndSavesTheSameBytes)
@@ -262,40 +269,31 @@ TEST_P (HostTest, StateRestoresEveryValueAndSavesTheSameBytes)
 // What the host saved, with the plug-in's own block in it replaced by another.
 juce::MemoryBlock withPluginBlock (const juce::MemoryBlock& hostState, const juce::MemoryBlock& replacement)
 {
-    for (const auto& candidate : encodedBlocks (hostState))
-    {
-        juce::MemoryBlock bytes;
-        if (! bytes.fromBase64Encoding (candidate))
-            continue;
-        const auto* data = static_cast<const char*> (bytes.getData());
-        for (size_t i = 0; i + 8 <= bytes.getSize(); ++i)
-        {
-            if (std::memcmp (data + i, "VC2!", 4) != 0)
-                continue;
-            const size_t end = juce::jmin (bytes.getSize(), i + 9 + juce::ByteOrder::littleEndianInt (data + i + 4));
-            juce::MemoryBlock changed (data, i);
-            changed.append (replacement.getData(), replacement.getSize());
-            changed.append (data + end, bytes.getSize() - end);
-            const auto encoded = changed.toBase64Encoding();
+    const auto found = findPluginBlock (hostState);
+    if (found.settings == nullptr)
+        return {};
+    const auto* data = static_cast<const char*> (found.bytes.getData());
+    const size_t end = juce::jmin (found.bytes.getSize(), found.at + 9 + juce::ByteOrder::littleEndianInt (data + found.at + 4));
+    juce::MemoryBlock changed (data, found.at);
+    changed.append (replacement.getData(), replacement.getSize());
+    changed.append (data + end, found.bytes.getSize() - end);
+    const auto encoded = changed.toBase64Encoding();
 
-            juce::MemoryBlock result;
-            if (auto outer = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize()))
+    juce::MemoryBlock result;
+    if (auto outer = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize()))
+    {
+        for (auto* child : outer->getChildIterator())
+            if (child->getAllSubText().trim() == found.encoded)
             {
-                for (auto* child : outer->getChildIterator())
-                    if (child->getAllSubText().trim() == candidate)
-                    {
-                        child->deleteAllTextElements();
-                        child->addTextElement (encoded);
-                    }
-                juce::AudioProcessor::copyXmlToBinary (*outer, result);
-                return result;
+                child->deleteAllTextElements();
+                child->addTextElement (encoded);
             }
-            const auto text = juce::String::createStringFromData (hostState.getData(), (int) hostState.getSize()).replace (candidate, encoded);
-            result.append (text.toRawUTF8(), text.getNumBytesAsUTF8());
-            return result;
-        }
+        juce::AudioProcessor::copyXmlToBinary (*outer, result);
+        return result;
     }
-    return {};
+    const auto text = juce::String::createStringFromData (hostState.getData(), (int) hostState.getSize()).replace (found.encoded, encoded);
+    result.append (text.toRawUTF8(), text.getNumBytesAsUTF8());
+    return result;
 }
 
 TEST_P (HostTest, ADeeplyNestedStateChangesNothing)
