@@ -241,7 +241,9 @@ TEST (ProcessorStress, DestroyedOnAHostThreadWhileTheMessageThreadRunsTimers)
                     return false;
                 };
                 if ((round + (int) i) % 3 == 0)
+                {
                     EXPECT_TRUE (ktotest::waitFor ("a tick to take up the load", loading));
+                }
                 instances[i].reset();
                 destroyed.fetch_add (1);
             }
