@@ -173,7 +173,14 @@ bool Processor::hasEditor() const { return true; }
 int Processor::getNumPrograms() { return 1; }
 int Processor::getCurrentProgram() { return 0; }
 void Processor::setCurrentProgram (int) {}
-const juce::String Processor::getProgramName (int) { return {}; }
+const juce::String Processor::getProgramName (int)
+{
+    // The Audio Unit wrapper names the empty program "Untitled" itself; the LV2 and VST3 wrappers
+    // show the text as it is, so they get that name from here.
+    if (wrapperType == wrapperType_LV2 || wrapperType == wrapperType_VST3)
+        return "Untitled";
+    return {};
+}
 void Processor::changeProgramName (int, const juce::String&) {}
 
 bool Processor::isBusesLayoutSupported (const BusesLayout& layouts) const

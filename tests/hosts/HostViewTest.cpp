@@ -1,6 +1,14 @@
 // What a host shows of the built plug-in on its own: the VST3's start layout and what plays
-// through it.
+// through it, and the program's name.
 #include "HostedPlugin.h"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
+#pragma GCC diagnostic ignored "-Wconversion"
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#include <pluginterfaces/vst/ivstcomponent.h>
+#include <pluginterfaces/vst/ivstunits.h>
+#pragma GCC diagnostic pop
 
 #include <gtest/gtest.h>
 
@@ -25,6 +33,33 @@ bool waitFor (Condition&& condition)
     return true;
 }
 
+// The program names the VST3 lists through its unit interface; JUCE's host reads them only from a
+// program-change parameter, which a plug-in with one program does not have.
+juce::StringArray vst3ProgramNames (HostedPlugin& hosted)
+{
+    using namespace Steinberg;
+    juce::StringArray names;
+    struct : juce::ExtensionsVisitor
+    {
+        void visitVST3Client (const VST3Client& client) override { component = client.getIComponentPtr(); }
+        Vst::IComponent* component = nullptr;
+    } visitor;
+    hosted.plugin().getExtensions (visitor);
+    auto* component = visitor.component;
+    Vst::IUnitInfo* units = nullptr;
+    if (component == nullptr || component->queryInterface (Vst::IUnitInfo_iid, (void**) &units) != kResultOk)
+        return names;
+    Vst::ProgramListInfo list {};
+    if (units->getProgramListCount() > 0 && units->getProgramListInfo (0, list) == kResultOk)
+        for (int32 i = 0; i < list.programCount; ++i)
+        {
+            Vst::String128 name {};
+            if (units->getProgramName (list.id, i, name) == kResultOk)
+                names.add (juce::String (juce::CharPointer_UTF16 (reinterpret_cast<const juce::CharPointer_UTF16::CharType*> (name))));
+        }
+    units->release();
+    return names;
+}
 } // namespace
 
 TEST (HostView, TheVst3StartsInStereoAndPlaysBothImpulseChannels)
@@ -65,4 +100,21 @@ TEST (HostView, TheVst3StartsInStereoAndPlaysBothImpulseChannels)
     for (int i = 0; i < impulse.getNumSamples(); ++i)
         channelsApart = juce::jmax (channelsApart, std::abs (out (0, i) - out (1, i)));
     EXPECT_GT (channelsApart, 0.01f) << "left and right came out alike";
+}
+
+TEST (HostView, TheProgramIsNamedUntitled)
+{
+    for (auto format : { Format::vst3, Format::lv2 })
+    {
+        SCOPED_TRACE (kto::host::formatName (format));
+        HostedPlugin hosted (format, 44100.0, 256);
+        ASSERT_TRUE (hosted.isLoaded()) << hosted.error();
+        juce::StringArray names;
+        if (format == Format::vst3)
+            names = vst3ProgramNames (hosted);
+        else
+            for (int i = 0; i < hosted.plugin().getNumPrograms(); ++i)
+                names.add (hosted.plugin().getProgramName (i));
+        EXPECT_EQ (names.joinIntoString ("|"), "Untitled");
+    }
 }
