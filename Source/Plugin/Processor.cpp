@@ -56,6 +56,11 @@ const juce::String Processor::getName() const { return "VorrelKTOstvikReverb"; }
 
 void Processor::prepareToPlay (double sampleRate, int samplesPerBlock)
 {
+    // JUCE's LV2 wrapper prepares once, right after it starts listening, and never reads the
+    // parameters itself: tell it the values a fresh instance runs with.
+    if (wrapperType == wrapperType_LV2)
+        reportValuesToLv2Host();
+
     // A rate the convolver cannot use (not a number, below 1 Hz or beyond any audio rate) or a
     // block length whose doubled room does not fit an int is refused: the previous preparation
     // stays in force.
@@ -230,10 +235,20 @@ void Processor::setStateInformation (const void* data, int sizeInBytes)
         // Silently, as the host restores its own state; a value that is not a finite float keeps
         // its parameter as it was.
         applyParameters (getParameters(), *state, HostNotification::silent);
+        if (wrapperType == wrapperType_LV2)
+            reportValuesToLv2Host();
     }
     catch (...)
     {
     }
+}
+
+void Processor::reportValuesToLv2Host()
+{
+    // JUCE's LV2 wrapper tells the host a value only when it hears of a change; an LV2 host reads
+    // nothing back after a restore or at start-up. No gesture: nobody is moving a control.
+    for (auto* p : getParameters())
+        p->sendValueChangedMessageToListeners (p->getValue());
 }
 
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()

@@ -1,5 +1,5 @@
 // What a host shows of the built plug-in on its own: the VST3's start layout and what plays
-// through it, and the program's name.
+// through it, the program's name, and the values an LV2 host reads from a fresh instance.
 #include "HostedPlugin.h"
 
 #pragma GCC diagnostic push
@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 
 using kto::host::Format;
 using kto::host::HostedPlugin;
@@ -116,5 +117,33 @@ TEST (HostView, TheProgramIsNamedUntitled)
             for (int i = 0; i < hosted.plugin().getNumPrograms(); ++i)
                 names.add (hosted.plugin().getProgramName (i));
         EXPECT_EQ (names.joinIntoString ("|"), "Untitled");
+    }
+}
+
+TEST (HostView, AFreshLv2TellsItsHostTheValuesItRunsWith)
+{
+    struct Heard : juce::AudioProcessorParameter::Listener
+    {
+        void parameterValueChanged (int index, float value) override { values[index] = value; }
+        void parameterGestureChanged (int, bool) override {}
+        std::map<int, float> values;
+    } heard;
+
+    HostedPlugin hosted (Format::lv2, 44100.0, 256);
+    ASSERT_TRUE (hosted.isLoaded()) << hosted.error();
+    const std::pair<const char*, float> fresh[] = { { "Bypass", 0.0f }, { "Reverb Type", 0.0f }, { "Mix", 0.5f }, { "Gain", 0.5f } };
+    for (const auto& [name, value] : fresh)
+        hosted.parameter (name)->addListener (&heard);
+
+    // The plug-in sends its values with the output of the next block.
+    juce::AudioBuffer<float> block (2, 64);
+    block.clear();
+    hosted.processBlock (block);
+    for (const auto& [name, value] : fresh)
+    {
+        auto* p = hosted.parameter (name);
+        p->removeListener (&heard);
+        ASSERT_EQ (heard.values.count (p->getParameterIndex()), 1u) << name << " was not reported";
+        EXPECT_EQ (heard.values[p->getParameterIndex()], value) << name;
     }
 }
