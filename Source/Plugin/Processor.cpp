@@ -56,6 +56,11 @@ const juce::String Processor::getName() const { return "VorrelKTOstvikReverb"; }
 
 void Processor::prepareToPlay (double sampleRate, int samplesPerBlock)
 {
+    // JUCE's LV2 wrapper prepares once, right after it starts listening, and never reads the
+    // parameters itself: tell it the values a fresh instance runs with.
+    if (wrapperType == wrapperType_LV2)
+        reportValuesToLv2Host();
+
     // A rate the convolver cannot use (not a number, below 1 Hz or beyond any audio rate) or a
     // block length that gives no room (0 or less) or whose doubled room does not fit an int is
     // refused: the previous preparation, or none, stays in force.
@@ -180,7 +185,14 @@ bool Processor::hasEditor() const { return true; }
 int Processor::getNumPrograms() { return 1; }
 int Processor::getCurrentProgram() { return 0; }
 void Processor::setCurrentProgram (int) {}
-const juce::String Processor::getProgramName (int) { return {}; }
+const juce::String Processor::getProgramName (int)
+{
+    // The Audio Unit wrapper names the empty program "Untitled" itself; the LV2 and VST3 wrappers
+    // show the text as it is, so they get that name from here.
+    if (wrapperType == wrapperType_LV2 || wrapperType == wrapperType_VST3)
+        return "Untitled";
+    return {};
+}
 void Processor::changeProgramName (int, const juce::String&) {}
 
 bool Processor::isBusesLayoutSupported (const BusesLayout& layouts) const
@@ -232,10 +244,20 @@ void Processor::setStateInformation (const void* data, int sizeInBytes)
         // Silently, as the host restores its own state; a value that is not a finite float keeps
         // its parameter as it was.
         applyParameters (getParameters(), *state, HostNotification::silent);
+        if (wrapperType == wrapperType_LV2)
+            reportValuesToLv2Host();
     }
     catch (...)
     {
     }
+}
+
+void Processor::reportValuesToLv2Host()
+{
+    // JUCE's LV2 wrapper tells the host a value only when it hears of a change; an LV2 host reads
+    // nothing back after a restore or at start-up. No gesture: nobody is moving a control.
+    for (auto* p : getParameters())
+        p->sendValueChangedMessageToListeners (p->getValue());
 }
 
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()

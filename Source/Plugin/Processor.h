@@ -62,6 +62,8 @@ public:
     juce::AudioBuffer<float> dryBuffer;
 
 private:
+    void reportValuesToLv2Host();
+
     // Preparation raises preparing and then waits until the audio thread is out of the convolver;
     // the audio thread marks its use and backs off (hand-over gain) while preparing is up, so it
     // never waits itself.

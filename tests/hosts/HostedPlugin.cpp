@@ -58,7 +58,7 @@ const char* formatName (Format format)
     return format == Format::vst3 ? "VST3" : "LV2";
 }
 
-HostedPlugin::HostedPlugin (Format format, double sampleRate, int maxBlock)
+HostedPlugin::HostedPlugin (Format format, double sampleRate, int maxBlock, Layout layout)
 {
     const auto* description = findDescription (format);
     if (description == nullptr)
@@ -74,7 +74,7 @@ HostedPlugin::HostedPlugin (Format format, double sampleRate, int maxBlock)
     juce::AudioProcessor::BusesLayout stereo;
     stereo.inputBuses.add (juce::AudioChannelSet::stereo());
     stereo.outputBuses.add (juce::AudioChannelSet::stereo());
-    if (instance->checkBusesLayoutSupported (stereo))
+    if (layout == Layout::stereoIfOffered && instance->checkBusesLayoutSupported (stereo))
         instance->setBusesLayout (stereo);
     instance->enableAllBuses();
     prepare (sampleRate, maxBlock);

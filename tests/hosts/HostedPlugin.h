@@ -21,8 +21,14 @@ const char* formatName (Format format);
 class HostedPlugin
 {
 public:
+    enum class Layout
+    {
+        stereoIfOffered, // two in, two out when the plug-in accepts it
+        asLoaded         // the layout the plug-in starts in
+    };
+
     // Loads the build-tree copy of the plug-in; check isLoaded() and error() afterwards.
-    HostedPlugin (Format format, double sampleRate, int maxBlock);
+    HostedPlugin (Format format, double sampleRate, int maxBlock, Layout layout = Layout::stereoIfOffered);
     ~HostedPlugin();
 
     bool isLoaded() const { return instance != nullptr; }
