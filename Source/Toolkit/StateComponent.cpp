@@ -159,10 +159,13 @@ void StateComponent::askAndSavePreset()
     const auto name = dialog.getTextEditorContents ("presetEditorID");
     if (! presetStore->savePreset (name))
     {
-        // Leave the list, the selection and the values as they were, and say so.
-        juce::AlertWindow::showMessageBoxAsync (juce::MessageBoxIconType::WarningIcon, "Preset not saved",
-                                                "The preset could not be saved to\n"
-                                                    + presetStore->getPresetFile().getFullPathName());
+        // Leave the list, the selection and the values as they were, and say so. The alert owns
+        // itself, so it may outlive the editor.
+        const auto message = "The preset could not be saved to\n" + presetStore->getPresetFile().getFullPathName();
+        auto* alert = new juce::AlertWindow ("Preset not saved", message, juce::MessageBoxIconType::WarningIcon);
+        alert->addButton ("OK", okResult, juce::KeyPress (juce::KeyPress::returnKey), juce::KeyPress (juce::KeyPress::escapeKey));
+        alert->setDescription (message); // what screen readers announce
+        alert->enterModalState (true, nullptr, true);
         return;
     }
 
