@@ -7,5 +7,5 @@ if(TARGET VorrelKTOstvikReverb)
   target_include_directories(editor_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/support
     $<TARGET_PROPERTY:VorrelKTOstvikReverb,INCLUDE_DIRECTORIES>)
   target_compile_definitions(editor_tests PRIVATE $<TARGET_PROPERTY:VorrelKTOstvikReverb,COMPILE_DEFINITIONS>)
-  gtest_discover_tests(editor_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+  gtest_discover_tests(editor_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endif()

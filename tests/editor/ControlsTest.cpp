@@ -5,6 +5,7 @@
 #include "plugin/TestProcessor.h"
 
 #include <functional>
+#include <limits>
 #include <regex>
 
 using namespace ktotest;
@@ -168,6 +169,8 @@ TEST_F (Controls, AnIdleEditorNeitherRepaintsNorWritesParameters)
     }
     params[2]->zmk::ParamStep::setValue (0.505f);
     param (2).setValue (0.505f);
+    // Not a number (a host's bad value) is not copied: a slider holding NaN spins the message thread.
+    params[1]->zmk::ParamStep::setValue (std::numeric_limits<float>::quiet_NaN());
 
     PaintCounter counter;
     counter.setBounds (editor->getLocalBounds());
