@@ -1,5 +1,7 @@
 #include "Processor.h"
 
+#include "Editor.h"
+
 #include "XmlText.h"
 
 #include <cmath>
@@ -178,7 +180,7 @@ bool Processor::producesMidi() const { return false; }
 
 juce::AudioProcessorEditor* Processor::createEditor()
 {
-    return new juce::GenericAudioProcessorEditor (*this);
+    return new Editor (*this);
 }
 
 bool Processor::hasEditor() const { return true; }
