@@ -228,25 +228,31 @@ constexpr int directChunk = 1024;
 
 void directFormDouble (const float* taps, int numTaps, const float* window, float* out, int numSamples)
 {
-    alignas (16) double tapsD[directTapLimit + 2];
+    alignas (16) double tapsD[directTapLimit];
     alignas (16) double windowD[directTapLimit + directChunk + 4];
-    const int evenTaps = (numTaps + 1) & ~1;
-    for (int m = 0; m < evenTaps; ++m)
-        tapsD[m] = m < numTaps ? taps[m] : 0.0;
+    // Taps go in pairs; an odd last tap is added to the first lane alone, so that no product
+    // reaches past the newest input sample of its output (a later NaN must not leak back).
+    const int pairedTaps = numTaps & ~1;
+    const bool oddTap = (numTaps & 1) != 0;
+    for (int m = 0; m < numTaps; ++m)
+        tapsD[m] = taps[m];
     const int pairsEnd = numSamples & ~1;
     for (int first = 0; first < pairsEnd; first += directChunk)
     {
         const int count = std::min (directChunk, pairsEnd - first);
-        const int span = count + evenTaps + 1;
+        const int span = count + numTaps + 3;
         const int available = numTaps + numSamples - 1 - first;
         for (int i = 0; i < span; ++i)
             windowD[i] = i < available ? window[first + i] : 0.0;
+        const auto lastTap = [&] (__m128d sum, const double* w) {
+            return oddTap ? _mm_add_sd (sum, _mm_mul_sd (_mm_load_sd (tapsD + pairedTaps), _mm_load_sd (w + pairedTaps))) : sum;
+        };
         int j = 0;
         for (; j + 4 <= count; j += 4)
         {
             __m128d s0 = _mm_setzero_pd(), s1 = _mm_setzero_pd(), s2 = _mm_setzero_pd(), s3 = _mm_setzero_pd();
             const double* w = windowD + j;
-            for (int m = 0; m < evenTaps; m += 2)
+            for (int m = 0; m < pairedTaps; m += 2)
             {
                 const __m128d t = _mm_load_pd (tapsD + m);
                 s0 = _mm_add_pd (s0, _mm_mul_pd (t, _mm_loadu_pd (w + m)));
@@ -255,10 +261,10 @@ void directFormDouble (const float* taps, int numTaps, const float* window, floa
                 s3 = _mm_add_pd (s3, _mm_mul_pd (t, _mm_loadu_pd (w + m + 3)));
             }
             alignas (16) double lanes[8];
-            _mm_store_pd (lanes, s0);
-            _mm_store_pd (lanes + 2, s1);
-            _mm_store_pd (lanes + 4, s2);
-            _mm_store_pd (lanes + 6, s3);
+            _mm_store_pd (lanes, lastTap (s0, w));
+            _mm_store_pd (lanes + 2, lastTap (s1, w + 1));
+            _mm_store_pd (lanes + 4, lastTap (s2, w + 2));
+            _mm_store_pd (lanes + 6, lastTap (s3, w + 3));
             for (int q = 0; q < 4; ++q)
                 out[first + j + q] = static_cast<float> (lanes[2 * q] + lanes[2 * q + 1]);
         }
@@ -266,15 +272,15 @@ void directFormDouble (const float* taps, int numTaps, const float* window, floa
         {
             __m128d s0 = _mm_setzero_pd(), s1 = _mm_setzero_pd();
             const double* w = windowD + j;
-            for (int m = 0; m < evenTaps; m += 2)
+            for (int m = 0; m < pairedTaps; m += 2)
             {
                 const __m128d t = _mm_load_pd (tapsD + m);
                 s0 = _mm_add_pd (s0, _mm_mul_pd (t, _mm_loadu_pd (w + m)));
                 s1 = _mm_add_pd (s1, _mm_mul_pd (t, _mm_loadu_pd (w + m + 1)));
             }
             alignas (16) double lanes[4];
-            _mm_store_pd (lanes, s0);
-            _mm_store_pd (lanes + 2, s1);
+            _mm_store_pd (lanes, lastTap (s0, w));
+            _mm_store_pd (lanes + 2, lastTap (s1, w + 1));
             out[first + j] = static_cast<float> (lanes[0] + lanes[1]);
             out[first + j + 1] = static_cast<float> (lanes[2] + lanes[3]);
         }
