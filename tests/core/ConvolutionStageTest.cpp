@@ -244,3 +244,26 @@ TEST (ConvolutionStage, DirectFormOutputsNeverDependOnLaterInput)
                 buffer.release();
             }
 }
+
+TEST (ConvolutionStage, EmptyImpulseChannelsPassTheInputThrough)
+{
+    // An empty channel has no block: taking a segment at an offset must not point into it.
+    for (const bool direct : { false, true })
+        for (const int channels : { 1, 2 })
+            for (const int offset : { 0, 5, 1000 })
+            {
+                SCOPED_TRACE (testing::Message() << "direct " << direct << ", channels " << channels << ", offset " << offset);
+                ImpulseBuffer empty;
+                empty.setNumChannels (channels);
+                ConvolutionStage stage;
+                stage.setImpulse (&empty, 128, offset, 0, direct);
+                EXPECT_EQ (stage.impulseLen, 0);
+                const Signal x = noise (100, 14);
+                const float* in[2] = { x.data(), x.data() };
+                stage.add (in, 100, channels);
+                ASSERT_EQ (stage.avail (100), 100);
+                for (int c = 0; c < channels; ++c)
+                    EXPECT_EQ (Signal (stage.output[c].readPointer(), stage.output[c].readPointer() + 100), x);
+                empty.release();
+            }
+}

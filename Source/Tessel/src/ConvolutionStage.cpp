@@ -422,15 +422,16 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
         }
         float* spectra = impulseSpectra[x].alignedView();
         auto* flags = static_cast<unsigned char*> (impulseFlags[x].data);
-        const float* source = impulse->channel (x) + offset;
-        const float* partner = x < impulseChannels - 1 ? impulse->channel (x + 1) + offset : nullptr;
+        // Pointers into a channel only where it holds samples: an empty channel has no block.
+        const bool hasPartner = x < impulseChannels - 1;
         std::int64_t left = chLen[x];
         for (int j = 0; j < parts; ++j)
         {
             float* spectrum = spectra + j * spectrumFloats;
             const int m = static_cast<int> (std::clamp<std::int64_t> (left, 0, p));
-            const float* s = source + static_cast<std::int64_t> (j) * p;
-            const float* t = partner != nullptr ? partner + static_cast<std::int64_t> (j) * p : nullptr;
+            const std::int64_t start = offset + static_cast<std::int64_t> (j) * p;
+            const float* s = m > 0 ? impulse->channel (x) + start : nullptr;
+            const float* t = m > 0 && hasPartner ? impulse->channel (x + 1) + start : nullptr;
             double peakX = 0.0, peakY = 0.0;
             for (int k = 0; k < m; ++k)
             {
