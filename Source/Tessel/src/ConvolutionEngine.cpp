@@ -1,12 +1,10 @@
 #include "ConvolutionEngine.h"
 
+#include "Kernels.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <new>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace
 {
@@ -15,21 +13,6 @@ constexpr std::int32_t largestFft = 32768;
 bool isPowerOfTwo (std::int32_t value)
 {
     return value > 0 && (value & (value - 1)) == 0;
-}
-
-// destination[i] += source[i]
-void addSamples (float* destination, const float* source, std::int32_t count)
-{
-    std::int32_t i = 0;
-#if defined(__SSE2__)
-    for (; i + 8 <= count; i += 8)
-    {
-        _mm_storeu_ps (destination + i, _mm_add_ps (_mm_loadu_ps (destination + i), _mm_loadu_ps (source + i)));
-        _mm_storeu_ps (destination + i + 4, _mm_add_ps (_mm_loadu_ps (destination + i + 4), _mm_loadu_ps (source + i + 4)));
-    }
-#endif
-    for (; i < count; ++i)
-        destination[i] += source[i];
 }
 } // namespace
 
@@ -206,7 +189,7 @@ std::int32_t ConvolutionEngine::avail (std::int32_t wanted)
                     s.outputPointers[c] = s.output[c].readPointer();
                 for (std::int32_t c = 0; c < numChannels; ++c)
                     if (c < stageChannels && s.outputPointers[c] != nullptr)
-                        addSamples (fresh[c], s.outputPointers[c], n);
+                        vectorKernels().addSamples (fresh[c], s.outputPointers[c], n);
                 for (std::int32_t c = 0; c < stageChannels; ++c)
                     s.output[c].consume (n);
             }

@@ -1,15 +1,12 @@
 #include "ConvolutionStage.h"
 
 #include "Fft.h"
+#include "Kernels.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace
 {
@@ -29,11 +26,6 @@ inline float flush (float value)
     return (exponent >= 73 && exponent <= 254) ? value : 0.0f;
 }
 
-inline bool loud (float value)
-{
-    return std::fabs (static_cast<double> (value)) > silenceFloor;
-}
-
 // The largest float not above the silence floor: for a float x, |x| > it exactly when |x| as a
 // double exceeds 1e-12.
 float floatSilenceFloor()
@@ -44,71 +36,6 @@ float floatSilenceFloor()
     return f;
 }
 const float silenceFloorFloat = floatSilenceFloor();
-
-// slot[2i] = flush (re[i]), slot[2i + 1] = flush (im[i]) or 0 without im; count a multiple of 4
-// or not. Returns whether any flushed value is above the silence floor.
-bool packHop (float* slot, const float* re, const float* im, int count)
-{
-    int i = 0;
-    bool anyLoud = false;
-#if defined(__SSE2__)
-    const __m128i low = _mm_set1_epi32 (72);
-    const __m128i high = _mm_set1_epi32 (255);
-    const __m128i exponentMask = _mm_set1_epi32 (0xff);
-    const __m128 absMask = _mm_castsi128_ps (_mm_set1_epi32 (0x7fffffff));
-    const __m128 floor = _mm_set1_ps (silenceFloorFloat);
-    auto flush4 = [&] (__m128 x) {
-        const __m128i e = _mm_and_si128 (_mm_srli_epi32 (_mm_castps_si128 (x), 23), exponentMask);
-        const __m128i keep = _mm_and_si128 (_mm_cmpgt_epi32 (e, low), _mm_cmplt_epi32 (e, high));
-        return _mm_and_ps (x, _mm_castsi128_ps (keep));
-    };
-    __m128 loudMask = _mm_setzero_ps();
-    for (; i + 4 <= count; i += 4)
-    {
-        const __m128 a = flush4 (_mm_loadu_ps (re + i));
-        const __m128 b = im != nullptr ? flush4 (_mm_loadu_ps (im + i)) : _mm_setzero_ps();
-        loudMask = _mm_or_ps (loudMask, _mm_cmpgt_ps (_mm_and_ps (a, absMask), floor));
-        loudMask = _mm_or_ps (loudMask, _mm_cmpgt_ps (_mm_and_ps (b, absMask), floor));
-        _mm_storeu_ps (slot + 2 * i, _mm_unpacklo_ps (a, b));
-        _mm_storeu_ps (slot + 2 * i + 4, _mm_unpackhi_ps (a, b));
-    }
-    anyLoud = _mm_movemask_ps (loudMask) != 0;
-#endif
-    for (; i < count; ++i)
-    {
-        const float a = flush (re[i]);
-        const float b = im != nullptr ? flush (im[i]) : 0.0f;
-        slot[2 * i] = a;
-        slot[2 * i + 1] = b;
-        anyLoud = anyLoud || loud (a) || loud (b);
-    }
-    return anyLoud;
-}
-
-// Overlap-add of one part (0 real, 1 imaginary) of an inverse transform of 2 * count values:
-// out[i] = value i + overlap[i], then overlap[i] = value count + i.
-void overlapAdd (const float* values, int part, float* overlapSamples, float* out, int count)
-{
-    int i = 0;
-#if defined(__SSE2__)
-    for (; i + 4 <= count; i += 4)
-    {
-        const __m128 v0 = _mm_loadu_ps (values + 2 * i);
-        const __m128 v1 = _mm_loadu_ps (values + 2 * i + 4);
-        const __m128 w0 = _mm_loadu_ps (values + 2 * (count + i));
-        const __m128 w1 = _mm_loadu_ps (values + 2 * (count + i) + 4);
-        const __m128 head = part == 0 ? _mm_shuffle_ps (v0, v1, _MM_SHUFFLE (2, 0, 2, 0)) : _mm_shuffle_ps (v0, v1, _MM_SHUFFLE (3, 1, 3, 1));
-        const __m128 tail = part == 0 ? _mm_shuffle_ps (w0, w1, _MM_SHUFFLE (2, 0, 2, 0)) : _mm_shuffle_ps (w0, w1, _MM_SHUFFLE (3, 1, 3, 1));
-        _mm_storeu_ps (out + i, _mm_add_ps (head, _mm_loadu_ps (overlapSamples + i)));
-        _mm_storeu_ps (overlapSamples + i, tail);
-    }
-#endif
-    for (; i < count; ++i)
-    {
-        out[i] = values[2 * i + part] + overlapSamples[i];
-        overlapSamples[i] = values[2 * (count + i) + part];
-    }
-}
 
 // Largest power of two within 4..32768 not above size.
 int holdFftSize (std::int64_t size)
@@ -134,173 +61,6 @@ void zeroBuffer (HeapBuffer& buffer)
         std::memset (buffer.data, 0, static_cast<std::size_t> (buffer.size));
 }
 
-// acc (+)= a[0] * b[0] + a[1] * b[1] + ... over count floats of interleaved complex values
-// (16-byte aligned, count a multiple of 4), for up to four pairs of spectra. The products are
-// added one after the other, exactly as separate passes would, but acc is read and written once.
-// With store set, acc's old contents are not used: the first product is stored.
-template <int pairs>
-void complexMultiplyAccumulate (float* acc, const float* const* a, const float* const* b, int count, bool store)
-{
-#if defined(__SSE2__)
-    const __m128 signs = _mm_castsi128_ps (_mm_set_epi32 (0, static_cast<int> (0x80000000u), 0, static_cast<int> (0x80000000u)));
-    for (int k = 0; k < count; k += 4)
-    {
-        __m128 sum = store ? _mm_setzero_ps() : _mm_load_ps (acc + k);
-        for (int p = 0; p < pairs; ++p)
-        {
-            const __m128 pa = _mm_load_ps (a[p] + k);
-            const __m128 pb = _mm_load_ps (b[p] + k);
-            const __m128 re = _mm_shuffle_ps (pa, pa, _MM_SHUFFLE (2, 2, 0, 0));
-            const __m128 im = _mm_shuffle_ps (pa, pa, _MM_SHUFFLE (3, 3, 1, 1));
-            const __m128 swapped = _mm_shuffle_ps (pb, pb, _MM_SHUFFLE (2, 3, 0, 1));
-            const __m128 product = _mm_add_ps (_mm_mul_ps (re, pb), _mm_xor_ps (_mm_mul_ps (im, swapped), signs));
-            sum = (store && p == 0) ? product : _mm_add_ps (sum, product);
-        }
-        _mm_store_ps (acc + k, sum);
-    }
-#else
-    for (int k = 0; k < count; k += 2)
-    {
-        float re = store ? 0.0f : acc[k];
-        float im = store ? 0.0f : acc[k + 1];
-        for (int p = 0; p < pairs; ++p)
-        {
-            const float* x = a[p] + k;
-            const float* y = b[p] + k;
-            const float productRe = x[0] * y[0] - x[1] * y[1];
-            const float productIm = x[0] * y[1] + x[1] * y[0];
-            re = (store && p == 0) ? productRe : re + productRe;
-            im = (store && p == 0) ? productIm : im + productIm;
-        }
-        acc[k] = re;
-        acc[k + 1] = im;
-    }
-#endif
-}
-
-void complexMultiplyAccumulate (float* acc, const float* const* a, const float* const* b, int pairs, int count, bool store)
-{
-    switch (pairs)
-    {
-        case 1: complexMultiplyAccumulate<1> (acc, a, b, count, store); break;
-        case 2: complexMultiplyAccumulate<2> (acc, a, b, count, store); break;
-        case 3: complexMultiplyAccumulate<3> (acc, a, b, count, store); break;
-        case 4: complexMultiplyAccumulate<4> (acc, a, b, count, store); break;
-        default: break;
-    }
-}
-
-// Output j = sum over m of taps[m] * window[j + m] (taps reversed), products and sums in double,
-// each output rounded to float once. Outputs come in pairs from one pass over the taps; an odd
-// last output sums each group of four products in single precision.
-void directFormFloat (const float* taps, int numTaps, const float* window, float* out, int numSamples)
-{
-    int j = 0;
-    for (; j + 1 < numSamples; j += 2)
-    {
-        const float* w = window + j;
-        double sum0 = 0.0, sum1 = 0.0;
-        for (int m = 0; m < numTaps; ++m)
-        {
-            sum0 += static_cast<double> (taps[m]) * w[m];
-            sum1 += static_cast<double> (taps[m]) * w[m + 1];
-        }
-        out[j] = static_cast<float> (sum0);
-        out[j + 1] = static_cast<float> (sum1);
-    }
-    if (j < numSamples)
-    {
-        const float* w = window + j;
-        double sum = 0.0;
-        int m = 0;
-        for (; m + 4 <= numTaps; m += 4)
-            sum += static_cast<double> (taps[m] * w[m] + taps[m + 1] * w[m + 1] + taps[m + 2] * w[m + 2] + taps[m + 3] * w[m + 3]);
-        for (; m < numTaps; ++m)
-            sum += static_cast<double> (taps[m] * w[m]);
-        out[j] = static_cast<float> (sum);
-    }
-}
-
-#if defined(__SSE2__)
-// The same in double throughout: taps and window converted once, four outputs per pass.
-constexpr int directTapLimit = 512;
-constexpr int directChunk = 1024;
-
-void directFormDouble (const float* taps, int numTaps, const float* window, float* out, int numSamples)
-{
-    alignas (16) double tapsD[directTapLimit];
-    alignas (16) double windowD[directTapLimit + directChunk + 4];
-    // Taps go in pairs; an odd last tap is added to the first lane alone, so that no product
-    // reaches past the newest input sample of its output (a later NaN must not leak back).
-    const int pairedTaps = numTaps & ~1;
-    const bool oddTap = (numTaps & 1) != 0;
-    for (int m = 0; m < numTaps; ++m)
-        tapsD[m] = taps[m];
-    const int pairsEnd = numSamples & ~1;
-    for (int first = 0; first < pairsEnd; first += directChunk)
-    {
-        const int count = std::min (directChunk, pairsEnd - first);
-        const int span = count + numTaps + 3;
-        const int available = numTaps + numSamples - 1 - first;
-        for (int i = 0; i < span; ++i)
-            windowD[i] = i < available ? window[first + i] : 0.0;
-        const auto lastTap = [&] (__m128d sum, const double* w) {
-            return oddTap ? _mm_add_sd (sum, _mm_mul_sd (_mm_load_sd (tapsD + pairedTaps), _mm_load_sd (w + pairedTaps))) : sum;
-        };
-        int j = 0;
-        for (; j + 4 <= count; j += 4)
-        {
-            __m128d s0 = _mm_setzero_pd(), s1 = _mm_setzero_pd(), s2 = _mm_setzero_pd(), s3 = _mm_setzero_pd();
-            const double* w = windowD + j;
-            for (int m = 0; m < pairedTaps; m += 2)
-            {
-                const __m128d t = _mm_load_pd (tapsD + m);
-                s0 = _mm_add_pd (s0, _mm_mul_pd (t, _mm_loadu_pd (w + m)));
-                s1 = _mm_add_pd (s1, _mm_mul_pd (t, _mm_loadu_pd (w + m + 1)));
-                s2 = _mm_add_pd (s2, _mm_mul_pd (t, _mm_loadu_pd (w + m + 2)));
-                s3 = _mm_add_pd (s3, _mm_mul_pd (t, _mm_loadu_pd (w + m + 3)));
-            }
-            alignas (16) double lanes[8];
-            _mm_store_pd (lanes, lastTap (s0, w));
-            _mm_store_pd (lanes + 2, lastTap (s1, w + 1));
-            _mm_store_pd (lanes + 4, lastTap (s2, w + 2));
-            _mm_store_pd (lanes + 6, lastTap (s3, w + 3));
-            for (int q = 0; q < 4; ++q)
-                out[first + j + q] = static_cast<float> (lanes[2 * q] + lanes[2 * q + 1]);
-        }
-        for (; j < count; j += 2)
-        {
-            __m128d s0 = _mm_setzero_pd(), s1 = _mm_setzero_pd();
-            const double* w = windowD + j;
-            for (int m = 0; m < pairedTaps; m += 2)
-            {
-                const __m128d t = _mm_load_pd (tapsD + m);
-                s0 = _mm_add_pd (s0, _mm_mul_pd (t, _mm_loadu_pd (w + m)));
-                s1 = _mm_add_pd (s1, _mm_mul_pd (t, _mm_loadu_pd (w + m + 1)));
-            }
-            alignas (16) double lanes[4];
-            _mm_store_pd (lanes, lastTap (s0, w));
-            _mm_store_pd (lanes + 2, lastTap (s1, w + 1));
-            out[first + j] = static_cast<float> (lanes[0] + lanes[1]);
-            out[first + j + 1] = static_cast<float> (lanes[2] + lanes[3]);
-        }
-    }
-    if (pairsEnd < numSamples)
-        directFormFloat (taps, numTaps, window + pairsEnd, out + pairsEnd, numSamples - pairsEnd);
-}
-#endif
-
-void directForm (const float* taps, int numTaps, const float* window, float* out, int numSamples)
-{
-#if defined(__SSE2__)
-    if (numTaps <= directTapLimit)
-    {
-        directFormDouble (taps, numTaps, window, out, numSamples);
-        return;
-    }
-#endif
-    directFormFloat (taps, numTaps, window, out, numSamples);
-}
 } // namespace
 
 ConvolutionStage::ConvolutionStage()
@@ -635,7 +395,7 @@ void ConvolutionStage::addDirect (const float* const* block, int numSamples, int
             {
                 float* out = output[i].readPointer() + (output[i].unread() - numSamples);
                 const float* window = h.readPointer() + (h.unread() - taps - numSamples) + 1;
-                directForm (impulseSpectra[v].alignedView(), taps, window, out, numSamples);
+                vectorKernels().directForm (impulseSpectra[v].alignedView(), taps, window, out, numSamples);
                 h.consume (numSamples);
             }
         }
@@ -694,7 +454,7 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
         ringPos[d + 1] = (ringPos[d + 1] + 1) % parts;
         input[d + 1].peek (work + p, p * 4);
         input[d + 1].advance (p * 4);
-        notSilent = packHop (slot, work, work + p, p);
+        notSilent = vectorKernels().packHop (slot, work, work + p, p, silenceFloorFloat);
     }
     else
     {
@@ -716,7 +476,7 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
         }
         if (! candidate)
             shareEnabled = false;
-        notSilent = packHop (slot, work, nullptr, p);
+        notSilent = vectorKernels().packHop (slot, work, nullptr, p, silenceFloorFloat);
         if (candidate)
             shared = shareWindowClear (d);
     }
@@ -762,11 +522,11 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
 
     float* outD = work;
     float* outPartner = work + p;
-    overlapAdd (sum, 0, static_cast<float*> (overlap[d].data), outD, p);
+    vectorKernels().overlapAdd (sum, 0, static_cast<float*> (overlap[d].data), outD, p);
     bool ok = output[d].append (outD, p);
     if (paired || shared)
     {
-        overlapAdd (sum, 1, static_cast<float*> (overlap[d + 1].data), outPartner, p);
+        vectorKernels().overlapAdd (sum, 1, static_cast<float*> (overlap[d + 1].data), outPartner, p);
         ok = output[d + 1].append (outPartner, p) && ok;
     }
     if (! ok)
@@ -806,7 +566,7 @@ bool ConvolutionStage::accumulate (float* sum, int d, int v, int fromPart, int t
             b[pending] = ring + s * spectrumFloats + start;
             if (++pending == 4)
             {
-                complexMultiplyAccumulate (sum + start, a, b, pending, run, first);
+                vectorKernels().multiplyAccumulate (sum + start, a, b, pending, run, first);
                 pending = 0;
                 first = false;
                 found = true;
@@ -814,7 +574,7 @@ bool ConvolutionStage::accumulate (float* sum, int d, int v, int fromPart, int t
         }
         if (pending > 0)
         {
-            complexMultiplyAccumulate (sum + start, a, b, pending, run, first);
+            vectorKernels().multiplyAccumulate (sum + start, a, b, pending, run, first);
             found = true;
         }
         if (! found)

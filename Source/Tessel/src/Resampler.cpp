@@ -6,9 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "Simd.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -38,28 +36,24 @@ void dotTwoRows (const float* rowA, const float* rowB, const float* x, int taps,
     int k = 0;
     double a = 0.0;
     double b = 0.0;
-#if defined(__SSE2__)
     if (stride == 1)
     {
-        __m128d a0 = _mm_setzero_pd(), a1 = _mm_setzero_pd();
-        __m128d b0 = _mm_setzero_pd(), b1 = _mm_setzero_pd();
+        using namespace simd::sse2;
+        D2 a0 = D2::zero(), a1 = D2::zero(), b0 = D2::zero(), b1 = D2::zero();
         for (; k + 4 <= taps; k += 4)
         {
-            const __m128 v = _mm_loadu_ps (x + k);
-            const __m128 pa = _mm_mul_ps (_mm_loadu_ps (rowA + k), v);
-            const __m128 pb = _mm_mul_ps (_mm_loadu_ps (rowB + k), v);
-            a0 = _mm_add_pd (a0, _mm_cvtps_pd (pa));
-            a1 = _mm_add_pd (a1, _mm_cvtps_pd (_mm_movehl_ps (pa, pa)));
-            b0 = _mm_add_pd (b0, _mm_cvtps_pd (pb));
-            b1 = _mm_add_pd (b1, _mm_cvtps_pd (_mm_movehl_ps (pb, pb)));
+            const F4 v = F4::load (x + k);
+            const F4 pa = F4::load (rowA + k) * v;
+            const F4 pb = F4::load (rowB + k) * v;
+            a0 = a0 + widenLow (pa);
+            a1 = a1 + widenHigh (pa);
+            b0 = b0 + widenLow (pb);
+            b1 = b1 + widenHigh (pb);
         }
-        double lanes[2];
-        _mm_storeu_pd (lanes, _mm_add_pd (a0, a1));
-        a = lanes[0] + lanes[1];
-        _mm_storeu_pd (lanes, _mm_add_pd (b0, b1));
-        b = lanes[0] + lanes[1];
+        const D2 sa = a0 + a1, sb = b0 + b1;
+        a = sa.first() + sa.second();
+        b = sb.first() + sb.second();
     }
-#endif
     double a2 = 0.0, b2 = 0.0;
     for (; k + 2 <= taps; k += 2)
     {
