@@ -123,7 +123,7 @@ float* HeapBuffer::alignedView() const
 {
     if (size == 0 || data == nullptr)
         return nullptr;
-    const auto address = (reinterpret_cast<std::uintptr_t> (data) + 15) & ~static_cast<std::uintptr_t> (15);
+    const auto address = (reinterpret_cast<std::uintptr_t> (data) + 63) & ~static_cast<std::uintptr_t> (63);
     return reinterpret_cast<float*> (address);
 }
 

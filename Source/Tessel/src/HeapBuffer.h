@@ -20,7 +20,9 @@ struct HeapBuffer
     // what they asked for before they use the result.
     void* resize (std::int32_t newSize, bool allowShrink);
 
-    // The first 16-byte boundary at or after data; null when size is 0.
+    // The first 64-byte (cache-line) boundary at or after data; null when size is 0. The block
+    // is at least float-aligned, so the boundary lies at most 60 bytes in: arrays that the vector
+    // code walks are sized 60 bytes above their contents.
     float* alignedView() const;
 
     // Frees the block; the buffer is empty afterwards.
