@@ -10,21 +10,11 @@
 
 namespace
 {
-constexpr int maxFftSize = 32768;
 constexpr int minFftSize = 4;
 constexpr double silenceFloor = 1e-12;
 constexpr double impulseFloor = 1e-15;
 // Bins per run of the multiply-accumulate: the accumulator run (32 KB) stays in the first-level cache.
 constexpr int macRunFloats = 8192;
-
-// Values that are not finite or below 2^-54 in magnitude become +0 before any transform.
-inline float flush (float value)
-{
-    std::uint32_t bits;
-    std::memcpy (&bits, &value, sizeof bits);
-    const std::uint32_t exponent = (bits >> 23) & 0xffu;
-    return (exponent >= 73 && exponent <= 254) ? value : 0.0f;
-}
 
 // The largest float not above the silence floor: for a float x, |x| > it exactly when |x| as a
 // double exceeds 1e-12.
@@ -40,19 +30,11 @@ const float silenceFloorFloat = floatSilenceFloor();
 // Largest power of two within 4..32768 not above size.
 int holdFftSize (std::int64_t size)
 {
-    size = std::clamp<std::int64_t> (size, minFftSize, maxFftSize);
+    size = std::clamp<std::int64_t> (size, minFftSize, fftLargestSize);
     int result = minFftSize;
     while (result * 2 <= size)
         result *= 2;
     return result;
-}
-
-bool resizeChecked (HeapBuffer& buffer, std::int64_t bytes, bool allowShrink)
-{
-    if (bytes < 0 || bytes > std::numeric_limits<std::int32_t>::max())
-        return false;
-    buffer.resize (static_cast<std::int32_t> (bytes), allowShrink);
-    return buffer.size == bytes;
 }
 
 void zeroBuffer (HeapBuffer& buffer)
@@ -61,7 +43,16 @@ void zeroBuffer (HeapBuffer& buffer)
         std::memset (buffer.data, 0, static_cast<std::size_t> (buffer.size));
 }
 
+// Bytes of an array of count complex values that the vector code walks from its aligned view.
+std::int64_t alignedComplexBytes (std::int64_t count) { return count > 0 ? count * 8 + 60 : 0; }
 } // namespace
+
+int ConvolutionStage::WorkAhead::budget (int parts, int wanted, int partLen)
+{
+    std::int64_t n = ((parts - 1) * 2 * static_cast<std::int64_t> (std::max (wanted, 1)) + partLen - 1) / partLen;
+    n = (n + 3) / 4 * 4;
+    return static_cast<int> (std::clamp<std::int64_t> (n, 1, parts - 1));
+}
 
 ConvolutionStage::ConvolutionStage()
 {
@@ -75,7 +66,7 @@ ConvolutionStage::~ConvolutionStage()
         inputSpectra[c].release();
         inputFlags[c].release();
         overlap[c].release();
-        nextSum[c].release();
+        ahead.sum[c].release();
     }
     scratch.release();
     for (int c = 0; c < 2; ++c)
@@ -134,7 +125,7 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
         for (int i = 0; i < impulseChannels; ++i)
         {
             const std::int64_t n = chLen[i];
-            if (! resizeChecked (impulseSpectra[i], n > 0 ? n * 4 + 60 : 0, true))
+            if (! impulseSpectra[i].resizeTo (n > 0 ? n * 4 + 60 : 0, true))
             {
                 markFailed();
                 return 0;
@@ -160,7 +151,7 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
         fftSize = holdFftSize (fftSizeWanted);
     else
     {
-        const std::int64_t cap = fftSizeWanted <= -16 ? -2 * static_cast<std::int64_t> (fftSizeWanted) : maxFftSize;
+        const std::int64_t cap = fftSizeWanted <= -16 ? -2 * static_cast<std::int64_t> (fftSizeWanted) : fftLargestSize;
         std::int64_t size = 32;
         while (size < 2 * static_cast<std::int64_t> (impulseLen) && size < cap)
             size *= 2;
@@ -174,8 +165,8 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
 
     for (int x = 0; x < impulseChannels; ++x)
     {
-        const std::int64_t bytes = parts > 0 ? static_cast<std::int64_t> (parts) * fftSize * 8 + 60 : 0;
-        if (! resizeChecked (impulseSpectra[x], bytes, true) || ! resizeChecked (impulseFlags[x], parts, true))
+        if (! impulseSpectra[x].resizeTo (alignedComplexBytes (static_cast<std::int64_t> (parts) * fftSize), true)
+            || ! impulseFlags[x].resizeTo (parts, true))
         {
             markFailed();
             return p;
@@ -192,23 +183,14 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
             const std::int64_t start = offset + static_cast<std::int64_t> (j) * p;
             const float* s = m > 0 ? impulse->channel (x) + start : nullptr;
             const float* t = m > 0 && hasPartner ? impulse->channel (x + 1) + start : nullptr;
-            double peakX = 0.0, peakY = 0.0;
+            double peakX = 0.0, peakY = 0.0; // a NaN raises neither
             for (int k = 0; k < m; ++k)
             {
-                const double ax = std::fabs (static_cast<double> (s[k]));
-                if (ax > peakX)
-                    peakX = ax;
-                spectrum[2 * k] = flush (scale * s[k]);
+                peakX = std::max (peakX, std::fabs (static_cast<double> (s[k])));
                 if (t != nullptr)
-                {
-                    const double ay = std::fabs (static_cast<double> (t[k]));
-                    if (ay > peakY)
-                        peakY = ay;
-                    spectrum[2 * k + 1] = flush (scale * t[k]);
-                }
-                else
-                    spectrum[2 * k + 1] = 0.0f;
+                    peakY = std::max (peakY, std::fabs (static_cast<double> (t[k])));
             }
+            vectorKernels().pack (spectrum, s, t, m, scale, silenceFloorFloat);
             std::memset (spectrum + 2 * m, 0, static_cast<std::size_t> (fftSize - m) * 8);
             left -= m;
             flags[j] = peakX > impulseFloor ? 2 : (peakY > impulseFloor ? 1 : 0);
@@ -222,7 +204,7 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
 void ConvolutionStage::reset()
 {
     ringPos[0] = ringPos[1] = 0;
-    nextSumHop[0] = nextSumHop[1] = -1;
+    ahead.sumHop[0] = ahead.sumHop[1] = -1;
     for (int c = 0; c < 2; ++c)
     {
         input[c].clear (-1);
@@ -246,7 +228,7 @@ bool ConvolutionStage::reserve (int maxBlock, int numChannels)
     // (it compacts once more than half is read). Adds never straddle chunks, so U unread bytes
     // keep at most 2 + U / (C - 4B) chunks of C bytes in the queue. Margins: one hop and one
     // block more in every FIFO, one chunk more in every queue.
-    const std::int64_t block = std::clamp (maxBlock, 1, input[0].minChunkBytes / 4 - 1);
+    const std::int64_t block = std::clamp (maxBlock, 1, maxReservedBlock);
     const std::int64_t held = static_cast<std::int64_t> (offsetInImpulse) + fftSize / 8 + block;
     const std::int64_t fifoSamples = 2 * (held + partLen() + block);
     if (fifoSamples > std::numeric_limits<std::int32_t>::max() / 4)
@@ -268,7 +250,7 @@ bool ConvolutionStage::reserve (int maxBlock, int numChannels)
     {
         if (procChannels != numChannels)
             ok = rebuildRings (numChannels);
-        ok = ok && resizeChecked (scratch, static_cast<std::int64_t> (fftSize) * 16 + 60, true);
+        ok = ok && scratch.resizeTo (alignedComplexBytes (2 * static_cast<std::int64_t> (fftSize)), true);
         const std::int64_t room = input[0].minChunkBytes - 4 * block;
         const auto chunks = static_cast<std::int32_t> (3 + (4 * held + room - 1) / room);
         for (int c = 0; ok && c < numChannels; ++c)
@@ -317,12 +299,12 @@ bool ConvolutionStage::rebuildRings (int numChannels)
             input[c].clear (-1);
             output[c].clear();
         }
-        ok = resizeChecked (inputFlags[c], parts, false) && ok;
-        ok = resizeChecked (inputSpectra[c], values > 0 ? values * 8 + 60 : 0, false) && ok;
-        ok = resizeChecked (overlap[c], c < numChannels ? static_cast<std::int64_t> (partLen()) * 4 : 0, false) && ok;
+        ok = inputFlags[c].resizeTo (parts, false) && ok;
+        ok = inputSpectra[c].resizeTo (alignedComplexBytes (values), false) && ok;
+        ok = overlap[c].resizeTo (c < numChannels ? static_cast<std::int64_t> (partLen()) * 4 : 0, false) && ok;
         // Only an aid to even out the work: without its memory the hops do all of it themselves.
-        resizeChecked (nextSum[c], (c < numChannels && parts >= 2) ? static_cast<std::int64_t> (fftSize) * 8 + 60 : 0, false);
-        nextSumHop[c] = -1;
+        ahead.sum[c].resizeTo ((c < numChannels && parts >= 2) ? alignedComplexBytes (fftSize) : 0, false);
+        ahead.sumHop[c] = -1;
         zeroBuffer (inputFlags[c]);
         zeroBuffer (inputSpectra[c]);
         zeroBuffer (overlap[c]);
@@ -427,18 +409,45 @@ bool ConvolutionStage::shareWindowClear (int d) const
     return true;
 }
 
+// Whether channel d's hop and the next hop queued for channel d + 1 (copied to partnerHop) are
+// equal within the silence floor, so that one transform can serve both.
+bool ConvolutionStage::isShareCandidate (int d, int v, const float* hop, float* partnerHop) const
+{
+    const int p = partLen();
+    if (! (d + 1 < procChannels && v < impulseChannels - 1 && hopExists (d + 1) && input[d + 1].availableBytes >= p * 4))
+        return false;
+    input[d + 1].peek (partnerHop, p * 4);
+    for (int i = 0; i < p; ++i)
+    {
+        const float difference = hop[i] - partnerHop[i];
+        if (std::fabs (static_cast<double> (difference)) > silenceFloor)
+            return false;
+    }
+    return true;
+}
+
+// A hop in three steps: take it into the ring, sum its products with the impulse, emit its output.
 void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled)
+{
+    const Hop hop = takeHop (d, v, paired, shareEnabled);
+    bool anyProduct = false;
+    float* sum = sumProducts (d, v, hop, anyProduct);
+    emit (d, sum, anyProduct, hop.paired || hop.shared);
+}
+
+// The next partLen samples of channel d (and of its partner when paired or shared) leave the
+// queue, flushed and packed into the newest ring slot, and are transformed unless silent.
+ConvolutionStage::Hop ConvolutionStage::takeHop (int d, int v, bool paired, bool& shareEnabled)
 {
     const int f = fftSize;
     const int p = f / 2;
     const int parts = nParts();
     const std::int64_t spectrumFloats = 2 * static_cast<std::int64_t> (f);
-    float* acc = scratch.alignedView();
-    float* work = acc + spectrumFloats;
+    float* work = scratch.alignedView() + spectrumFloats;
 
-    const bool aheadValid = nextSumHop[d] == hopCount[d] && nextSum[d].size == f * 8 + 60;
-    nextSumHop[d] = -1;
-    ++hopCount[d];
+    Hop hop { paired, false, ahead.sumHop[d] == ahead.hopCount[d] && ahead.sum[d].size == alignedComplexBytes (f) };
+    ahead.sumHop[d] = -1;
+    ++ahead.hopCount[d];
     ringPos[d] = (ringPos[d] + 1) % parts;
     float* slot = inputSpectra[d].alignedView() + ringPos[d] * spectrumFloats;
     auto* flagsD = static_cast<unsigned char*> (inputFlags[d].data);
@@ -447,38 +456,21 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
     input[d].advance (p * 4);
 
     bool notSilent = false;
-    bool shared = false;
     if (paired)
     {
-        ++hopCount[d + 1];
+        ++ahead.hopCount[d + 1];
         ringPos[d + 1] = (ringPos[d + 1] + 1) % parts;
         input[d + 1].peek (work + p, p * 4);
         input[d + 1].advance (p * 4);
-        notSilent = vectorKernels().packHop (slot, work, work + p, p, silenceFloorFloat);
+        notSilent = vectorKernels().pack (slot, work, work + p, p, 1.0f, silenceFloorFloat);
     }
     else
     {
-        bool candidate = false;
-        if (shareEnabled && d + 1 < procChannels && v < impulseChannels - 1 && hopExists (d + 1)
-            && input[d + 1].availableBytes >= p * 4)
-        {
-            input[d + 1].peek (work + p, p * 4);
-            candidate = true;
-            for (int i = 0; i < p; ++i)
-            {
-                const float difference = work[i] - work[p + i];
-                if (std::fabs (static_cast<double> (difference)) > silenceFloor)
-                {
-                    candidate = false;
-                    break;
-                }
-            }
-        }
+        const bool candidate = shareEnabled && isShareCandidate (d, v, work, work + p);
         if (! candidate)
             shareEnabled = false;
-        notSilent = vectorKernels().packHop (slot, work, nullptr, p, silenceFloorFloat);
-        if (candidate)
-            shared = shareWindowClear (d);
+        notSilent = vectorKernels().pack (slot, work, nullptr, p, 1.0f, silenceFloorFloat);
+        hop.shared = candidate && shareWindowClear (d);
     }
 
     if (notSilent)
@@ -486,48 +478,60 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
         std::memset (slot + 2 * p, 0, static_cast<std::size_t> (f - p) * 8);
         fftTransform (slot, f, 0);
     }
-    flagsD[ringPos[d]] = notSilent ? (shared ? 1 : 2) : 0;
+    flagsD[ringPos[d]] = notSilent ? (hop.shared ? 1 : 2) : 0;
 
-    unsigned char smallestFlag = 2;
-    if (shared)
+    if (hop.shared)
     {
         input[d + 1].advance (p * 4);
-        ++hopCount[d + 1];
+        ++ahead.hopCount[d + 1];
         ringPos[d + 1] = (ringPos[d + 1] + 1) % parts;
         if (notSilent)
             std::memcpy (inputSpectra[d + 1].alignedView() + ringPos[d + 1] * spectrumFloats, slot,
                          static_cast<std::size_t> (spectrumFloats) * 4);
         static_cast<unsigned char*> (inputFlags[d + 1].data)[ringPos[d + 1]] = flagsD[ringPos[d]];
-        smallestFlag = 1;
     }
+    return hop;
+}
 
-    // Products of partition i with the slot i hops old, summed. When the products with the older
-    // slots were summed ahead (between hops), only the rest and the newest slot's are added now.
-    float* sum = acc;
-    bool anyProduct = false;
-    if (aheadValid && smallestFlag == 2)
+// Products of partition i with the slot i hops old, summed. When the products with the older
+// slots were summed ahead (between hops), only the rest and the newest slot's are added now.
+// Shared hops also use the partitions in which only the partner's impulse channel sounds.
+float* ConvolutionStage::sumProducts (int d, int v, const Hop& hop, bool& anyProduct)
+{
+    const int parts = nParts();
+    const unsigned char smallestFlag = hop.shared ? 1 : 2;
+    if (hop.aheadValid && ! hop.shared)
     {
-        sum = nextSum[d].alignedView();
-        anyProduct = nextSumAny[d];
-        if (nextSumPart[d] < parts)
-            anyProduct = accumulate (sum, d, v, nextSumPart[d], parts, ringPos[d], smallestFlag, ! anyProduct) || anyProduct;
+        float* sum = ahead.sum[d].alignedView();
+        anyProduct = ahead.any[d];
+        if (ahead.part[d] < parts)
+            anyProduct = accumulate (sum, d, v, ahead.part[d], parts, ringPos[d], smallestFlag, ! anyProduct) || anyProduct;
         anyProduct = accumulate (sum, d, v, 0, 1, ringPos[d], smallestFlag, ! anyProduct) || anyProduct;
+        return sum;
     }
-    else
-        anyProduct = accumulate (sum, d, v, 0, parts, ringPos[d], smallestFlag, true);
+    float* sum = scratch.alignedView();
+    anyProduct = accumulate (sum, d, v, 0, parts, ringPos[d], smallestFlag, true);
+    return sum;
+}
+
+// The inverse transform of the sum, overlap-added into channel d's output (the real part) and,
+// for a paired or shared hop, its partner's (the imaginary part).
+void ConvolutionStage::emit (int d, float* sum, bool anyProduct, bool withPartner)
+{
+    const int f = fftSize;
+    const int p = f / 2;
     if (anyProduct)
         fftTransform (sum, f, 1);
     else
-        std::memset (sum, 0, static_cast<std::size_t> (spectrumFloats) * 4);
+        std::memset (sum, 0, static_cast<std::size_t> (f) * 8);
 
-    float* outD = work;
-    float* outPartner = work + p;
-    vectorKernels().overlapAdd (sum, 0, static_cast<float*> (overlap[d].data), outD, p);
-    bool ok = output[d].append (outD, p);
-    if (paired || shared)
+    float* work = scratch.alignedView() + 2 * static_cast<std::int64_t> (f);
+    vectorKernels().overlapAdd (sum, 0, static_cast<float*> (overlap[d].data), work, p);
+    bool ok = output[d].append (work, p);
+    if (withPartner)
     {
-        vectorKernels().overlapAdd (sum, 1, static_cast<float*> (overlap[d + 1].data), outPartner, p);
-        ok = output[d + 1].append (outPartner, p) && ok;
+        vectorKernels().overlapAdd (sum, 1, static_cast<float*> (overlap[d + 1].data), work + p, p);
+        ok = output[d + 1].append (work + p, p) && ok;
     }
     if (! ok)
         markFailed();
@@ -584,24 +588,24 @@ bool ConvolutionStage::accumulate (float* sum, int d, int v, int fromPart, int t
     return anyProduct;
 }
 
-void ConvolutionStage::prepareNextHop (int d, int v, int budget)
+void ConvolutionStage::sumAhead (int d, int v, int budget)
 {
     const int parts = nParts();
-    if (parts < 2 || nextSum[d].size != fftSize * 8 + 60)
+    if (parts < 2 || ahead.sum[d].size != alignedComplexBytes (fftSize))
         return;
-    if (nextSumHop[d] != hopCount[d])
+    if (ahead.sumHop[d] != ahead.hopCount[d])
     {
-        nextSumHop[d] = hopCount[d];
-        nextSumPart[d] = 1;
-        nextSumAny[d] = false;
+        ahead.sumHop[d] = ahead.hopCount[d];
+        ahead.part[d] = 1;
+        ahead.any[d] = false;
     }
-    if (nextSumPart[d] >= parts)
+    if (ahead.part[d] >= parts)
         return;
-    const int end = std::min (parts, nextSumPart[d] + budget);
+    const int end = std::min (parts, ahead.part[d] + budget);
     const int newest = (ringPos[d] + 1) % parts;
-    if (accumulate (nextSum[d].alignedView(), d, v, nextSumPart[d], end, newest, 2, ! nextSumAny[d]))
-        nextSumAny[d] = true;
-    nextSumPart[d] = end;
+    if (accumulate (ahead.sum[d].alignedView(), d, v, ahead.part[d], end, newest, 2, ! ahead.any[d]))
+        ahead.any[d] = true;
+    ahead.part[d] = end;
 }
 
 int ConvolutionStage::avail (int wanted)
@@ -610,7 +614,7 @@ int ConvolutionStage::avail (int wanted)
         return wanted;
     if (fftSize == 0)
         return output[0].unread();
-    if (! resizeChecked (scratch, static_cast<std::int64_t> (fftSize) * 16 + 60, true))
+    if (! scratch.resizeTo (alignedComplexBytes (2 * static_cast<std::int64_t> (fftSize)), true))
     {
         markFailed();
         return wanted;
@@ -649,15 +653,9 @@ int ConvolutionStage::avail (int wanted)
             if (failed)
                 return wanted;
         }
-        // A call without a hop sums some of the next hop's products ahead, enough to finish
-        // within half a hop's worth of calls of this size, four partitions at a time at least
-        // (the multiply-accumulate's grouping).
+        // A call without a hop sums some of the next hop's products ahead.
         if (! hopped && parts >= 2)
-        {
-            std::int64_t budget = ((parts - 1) * 2 * static_cast<std::int64_t> (std::max (wanted, 1)) + p - 1) / p;
-            budget = (budget + 3) / 4 * 4;
-            prepareNextHop (d, v, static_cast<int> (std::clamp<std::int64_t> (budget, 1, parts - 1)));
-        }
+            sumAhead (d, v, WorkAhead::budget (parts, wanted, p));
         d += paired ? 2 : 1;
     }
 

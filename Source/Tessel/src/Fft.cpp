@@ -36,7 +36,7 @@ void fillTables()
     t16[2] = 0.70710677f; t16[3] = 0.70710677f;
     t16[4] = 0.38268343f; t16[5] = 0.9238795f;
 
-    for (int n = 32; n <= 32768; n *= 2)
+    for (int n = 32; n <= fftLargestSize; n *= 2)
     {
         float* t = twiddles + offsetOf (n);
         const float* half = twiddles + offsetOf (n / 2);
@@ -88,7 +88,7 @@ void passTwiddle (int n, int m, float& c, float& s)
 
 void fillPassTwiddles()
 {
-    for (int n = 8; n <= 32768; n *= 2)
+    for (int n = 8; n <= fftLargestSize; n *= 2)
     {
         float* cosines = fftPassTwiddles + fftPassTwiddleOffset (n);
         float* sines = cosines + n / 2;
@@ -121,7 +121,7 @@ void fftInitTables()
 
 const float* fftTwiddleTable (int size, int* entries)
 {
-    if (size < 16 || size > 32768 || (size & (size - 1)) != 0)
+    if (size < 16 || size > fftLargestSize || (size & (size - 1)) != 0)
         return nullptr;
     if (entries != nullptr)
         *entries = entriesOf (size);

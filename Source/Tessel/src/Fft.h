@@ -8,6 +8,9 @@
 // returns natural order. Neither direction scales, so inverse(forward(x)) = N x. Spectra are
 // only ever multiplied position by position, so the order never needs undoing.
 
+// The largest size transformed.
+constexpr int fftLargestSize = 32768;
+
 // Fills the process-wide twiddle tables on the first call; later calls return at once. Safe to
 // call from several threads at the same time: no caller returns before the tables are complete.
 // Callers run it before their first transform; a transform that finds the tables empty fills them.

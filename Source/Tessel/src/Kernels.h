@@ -9,9 +9,10 @@ struct VectorKernels
 {
     // In-place split-radix transform of a supported size (see Fft.h); the tables must be filled.
     void (*fft) (float* data, int size, bool inverse);
-    // slot[2i] = flush (re[i]), slot[2i + 1] = flush (im[i]), or 0 without im. Returns whether
-    // any flushed value exceeds floor in magnitude.
-    bool (*packHop) (float* slot, const float* re, const float* im, int count, float floor);
+    // slot[2i] = flush (scale x re[i]), slot[2i + 1] = flush (scale x im[i]), or 0 without im,
+    // where flush makes +0 of every value that is not finite or below 2^-54 in magnitude. Returns
+    // whether any flushed value exceeds floor in magnitude.
+    bool (*pack) (float* slot, const float* re, const float* im, int count, float scale, float floor);
     // out[i] = part (0 real, 1 imaginary) of values[i] + overlap[i], then overlap[i] = the same
     // part of values[count + i].
     void (*overlapAdd) (const float* values, int part, float* overlap, float* out, int count);
@@ -31,7 +32,7 @@ const VectorKernels& vectorKernels();
     namespace simd::level                                                                                         \
     {                                                                                                             \
         void fftTransform (float* data, int size, bool inverse);                                                  \
-        bool packHop (float* slot, const float* re, const float* im, int count, float floor);                     \
+        bool pack (float* slot, const float* re, const float* im, int count, float scale, float floor);           \
         void overlapAdd (const float* values, int part, float* overlap, float* out, int count);                   \
         void multiplyAccumulate (float* acc, const float* const* a, const float* const* b, int pairs, int count,  \
                                  bool store);                                                                     \

@@ -124,15 +124,13 @@ void Resampler::setRates (double inRate_, double outRate_)
 bool Resampler::growInput (int numFrames, int numChannels)
 {
     const std::int64_t bytes = static_cast<std::int64_t> (numFrames) * numChannels * 4;
-    if (numFrames < 0 || bytes > maxBytes)
-        return false;
     // Under AddressSanitizer the spare bytes beyond the store's size are off limits, so a write
     // past the room handed out is caught even though the allocation has slack.
     KTO_UNPOISON (input.data, static_cast<size_t> (input.allocated));
-    input.resize (static_cast<std::int32_t> (bytes), false);
+    const bool grown = input.resizeTo (bytes, false);
     if (input.data != nullptr)
         KTO_POISON (static_cast<char*> (input.data) + input.size, static_cast<size_t> (input.allocated - input.size));
-    return input.size == bytes;
+    return grown;
 }
 
 int Resampler::prepare (int outFrames, int numChannels, float** inputPointer)
@@ -197,8 +195,7 @@ void Resampler::buildSincTable (double cutoff)
     const int half = d / 2;
 
     const std::int64_t count = static_cast<std::int64_t> (d) * (P + 1);
-    table.resize (static_cast<std::int32_t> (count * 4), true);
-    if (d <= 0 || table.size != count * 4)
+    if (! table.resizeTo (count * 4, true) || d <= 0)
     {
         tableSincSize = 0;
         return;

@@ -24,13 +24,13 @@ float magnitudeOf (float value) { return value < 0.0f ? -value : value; }
 
 // Packs values i .. end - 1 (a multiple of the width past i); returns the next i.
 template <class V>
-int packRun (float* slot, const float* re, const float* im, int i, int end, V floor, bool& loud)
+int packRun (float* slot, const float* re, const float* im, int i, int end, V scale, V floor, bool& loud)
 {
     V largest = V::zero();
     for (; i + V::lanes <= end; i += V::lanes)
     {
-        const V a = keepNormalAbove2e54 (V::load (re + i));
-        const V b = im != nullptr ? keepNormalAbove2e54 (V::load (im + i)) : V::zero();
+        const V a = keepNormalAbove2e54 (scale * V::load (re + i));
+        const V b = im != nullptr ? keepNormalAbove2e54 (scale * V::load (im + i)) : V::zero();
         largest = max (largest, max (magnitude (a), magnitude (b)));
         V lo, hi;
         interleave (a, b, lo, hi);
@@ -101,15 +101,15 @@ int addRun (float* destination, const float* source, int i, int count)
 }
 } // namespace
 
-bool packHop (float* slot, const float* re, const float* im, int count, float floor)
+bool pack (float* slot, const float* re, const float* im, int count, float scale, float floor)
 {
     bool loud = false;
-    int i = packRun<Wide> (slot, re, im, 0, count, Wide::broadcast (floor), loud);
-    i = packRun<F4> (slot, re, im, i, count, F4::broadcast (floor), loud);
+    int i = packRun<Wide> (slot, re, im, 0, count, Wide::broadcast (scale), Wide::broadcast (floor), loud);
+    i = packRun<F4> (slot, re, im, i, count, F4::broadcast (scale), F4::broadcast (floor), loud);
     for (; i < count; ++i)
     {
-        const float a = flush (re[i]);
-        const float b = im != nullptr ? flush (im[i]) : 0.0f;
+        const float a = flush (scale * re[i]);
+        const float b = im != nullptr ? flush (scale * im[i]) : 0.0f;
         slot[2 * i] = a;
         slot[2 * i + 1] = b;
         loud = loud || magnitudeOf (a) > floor || magnitudeOf (b) > floor;
