@@ -205,6 +205,7 @@ void ConvolutionStage::reset()
 {
     ringPos[0] = ringPos[1] = 0;
     ahead.sumHop[0] = ahead.sumHop[1] = -1;
+    ahead.spectrumReady[0] = ahead.spectrumReady[1] = false;
     for (int c = 0; c < 2; ++c)
     {
         input[c].clear (-1);
@@ -305,6 +306,7 @@ bool ConvolutionStage::rebuildRings (int numChannels)
         // Only an aid to even out the work: without its memory the hops do all of it themselves.
         ahead.sum[c].resizeTo ((c < numChannels && parts >= 2) ? alignedComplexBytes (fftSize) : 0, false);
         ahead.sumHop[c] = -1;
+        ahead.spectrumReady[c] = false;
         zeroBuffer (inputFlags[c]);
         zeroBuffer (inputSpectra[c]);
         zeroBuffer (overlap[c]);
@@ -448,40 +450,36 @@ ConvolutionStage::Hop ConvolutionStage::takeHop (int d, int v, bool paired, bool
     Hop hop { paired, false, ahead.sumHop[d] == ahead.hopCount[d] && ahead.sum[d].size == alignedComplexBytes (f) };
     ahead.sumHop[d] = -1;
     ++ahead.hopCount[d];
+    const bool ready = ahead.spectrumReady[d] && ahead.spectrumPaired[d] == paired;
+    if (! ready)
+        prepareSpectrum (d, paired);
+    ahead.spectrumReady[d] = false;
+    const bool notSilent = ahead.spectrumLoud[d];
+    float* slot = nextSlot (d);
     ringPos[d] = (ringPos[d] + 1) % parts;
-    float* slot = inputSpectra[d].alignedView() + ringPos[d] * spectrumFloats;
     auto* flagsD = static_cast<unsigned char*> (inputFlags[d].data);
 
     input[d].peek (work, p * 4);
     input[d].advance (p * 4);
-
-    bool notSilent = false;
     if (paired)
     {
         ++ahead.hopCount[d + 1];
         ringPos[d + 1] = (ringPos[d + 1] + 1) % parts;
-        input[d + 1].peek (work + p, p * 4);
         input[d + 1].advance (p * 4);
-        notSilent = vectorKernels().pack (slot, work, work + p, p, 1.0f, silenceFloorFloat);
+        ahead.spectrumReady[d + 1] = false;
     }
     else
     {
         const bool candidate = shareEnabled && isShareCandidate (d, v, work, work + p);
         if (! candidate)
             shareEnabled = false;
-        notSilent = vectorKernels().pack (slot, work, nullptr, p, 1.0f, silenceFloorFloat);
         hop.shared = candidate && shareWindowClear (d);
-    }
-
-    if (notSilent)
-    {
-        std::memset (slot + 2 * p, 0, static_cast<std::size_t> (f - p) * 8);
-        fftTransform (slot, f, 0);
     }
     flagsD[ringPos[d]] = notSilent ? (hop.shared ? 1 : 2) : 0;
 
     if (hop.shared)
     {
+        ahead.spectrumReady[d + 1] = false;
         input[d + 1].advance (p * 4);
         ++ahead.hopCount[d + 1];
         ringPos[d + 1] = (ringPos[d + 1] + 1) % parts;
@@ -491,6 +489,29 @@ ConvolutionStage::Hop ConvolutionStage::takeHop (int d, int v, bool paired, bool
         static_cast<unsigned char*> (inputFlags[d + 1].data)[ringPos[d + 1]] = flagsD[ringPos[d]];
     }
     return hop;
+}
+
+float* ConvolutionStage::nextSlot (int d) const
+{
+    return inputSpectra[d].alignedView() + ((ringPos[d] + 1) % nParts()) * 2 * static_cast<std::int64_t> (fftSize);
+}
+
+// The complete hop queued for channel d (with its partner's when paired), flushed and packed into
+// the slot it will take, and transformed unless silent. Its input stays queued until the hop.
+void ConvolutionStage::prepareSpectrum (int d, bool paired)
+{
+    const int p = partLen();
+    float* work = scratch.alignedView() + 2 * static_cast<std::int64_t> (fftSize);
+    float* slot = nextSlot (d);
+    input[d].peek (work, p * 4);
+    if (paired)
+        input[d + 1].peek (work + p, p * 4);
+    const bool loud = vectorKernels().pack (slot, work, paired ? work + p : nullptr, p, 1.0f, silenceFloorFloat);
+    if (loud)
+        fftForwardPadded (slot, fftSize); // values p .. fftSize - 1 of the slot are zero
+    ahead.spectrumReady[d] = true;
+    ahead.spectrumPaired[d] = paired;
+    ahead.spectrumLoud[d] = loud;
 }
 
 // Products of partition i with the slot i hops old, summed. When the products with the older
@@ -608,6 +629,31 @@ void ConvolutionStage::sumAhead (int d, int v, int budget)
     ahead.part[d] = end;
 }
 
+// Once the sum ahead is complete, the last calls before the hop bring into the cache what the hop
+// will touch, a slice per call: the slot it fills, the sum and the newest partition. Only large
+// stages, whose hop memory has left the cache since it was last used.
+void ConvolutionStage::warmNextHop (int d, int v, int wanted)
+{
+    constexpr int slices = 16;
+    const int p = partLen();
+    if (fftSize < 8192 || ahead.sumHop[d] != ahead.hopCount[d] || ahead.part[d] < nParts())
+        return;
+    const int callsLeft = (p - input[d].availableBytes / 4 + wanted - 1) / std::max (wanted, 1);
+    if (callsLeft < 1 || callsLeft > slices)
+        return;
+    const std::int64_t spectrumFloats = 2 * static_cast<std::int64_t> (fftSize);
+    const std::int64_t from = (slices - callsLeft) * spectrumFloats / slices, to = from + spectrumFloats / slices;
+    const float* slot = nextSlot (d);
+    const float* sum = ahead.sum[d].alignedView();
+    const float* partition = impulseSpectra[v].alignedView();
+    for (std::int64_t i = from; i < to; i += 16)
+    {
+        __builtin_prefetch (slot + i, 1);
+        __builtin_prefetch (sum + i, 1);
+        __builtin_prefetch (partition + i, 0);
+    }
+}
+
 int ConvolutionStage::avail (int wanted)
 {
     if (failed)
@@ -653,9 +699,15 @@ int ConvolutionStage::avail (int wanted)
             if (failed)
                 return wanted;
         }
-        // A call without a hop sums some of the next hop's products ahead.
+        // A call without a hop sums some of the next hop's products ahead; a hop whose input is
+        // complete but whose output is not due yet is transformed now.
         if (! hopped && parts >= 2)
+        {
             sumAhead (d, v, WorkAhead::budget (parts, wanted, p));
+            warmNextHop (d, v, wanted);
+        }
+        if (input[d].availableBytes >= p * 4 && ! ahead.spectrumReady[d])
+            prepareSpectrum (d, paired);
         d += paired ? 2 : 1;
     }
 

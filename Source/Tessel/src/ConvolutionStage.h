@@ -16,9 +16,10 @@ struct ConvolutionStage
     // The largest block reserve() plans for: one block's samples fit one input queue chunk.
     static constexpr int maxReservedBlock = blockQueueMinChunkBytes / 4 - 1; // 16367
 
-    // Work done ahead of a hop, in the calls between hops, so that the hop itself does less: per
-    // channel, the sum of the next hop's products with every slot but the newest, partitions
-    // 1 .. part - 1 added so far. A sum is valid while its hop number is the channel's hop count.
+    // Work done ahead of a hop, in the calls before it is due, so that the hop itself does less.
+    // Per channel: the sum of the next hop's products with every slot but the newest, partitions
+    // 1 .. part - 1 added so far, valid while its hop number is the channel's hop count; and,
+    // once the hop's input is complete, its spectrum, transformed into the slot it will take.
     struct WorkAhead
     {
         HeapBuffer sum[2];
@@ -26,6 +27,9 @@ struct ConvolutionStage
         std::int64_t sumHop[2] = { -1, -1 };
         int part[2] = { 1, 1 };
         bool any[2] = { false, false }; // whether the sum holds a product yet
+        bool spectrumReady[2] = { false, false };
+        bool spectrumPaired[2] = { false, false }; // packed with the partner channel's hop
+        bool spectrumLoud[2] = { false, false };   // not silent, so transformed
 
         // Partitions to add in one call without a hop: enough to finish within half a hop's
         // worth of calls that want this many samples, in the multiply-accumulate's groups of four.
@@ -99,4 +103,7 @@ private:
     void emit (int d, float* sum, bool anyProduct, bool withPartner);
     bool accumulate (float* sum, int d, int v, int fromPart, int toPart, int newestSlot, unsigned char smallestFlag, bool store) const;
     void sumAhead (int d, int v, int budget);
+    void warmNextHop (int d, int v, int wanted);
+    void prepareSpectrum (int d, bool paired);
+    float* nextSlot (int d) const;
 };

@@ -119,6 +119,13 @@ void fftInitTables()
     });
 }
 
+void fftForwardPadded (float* data, int size)
+{
+    if (size >= 8 && ! tablesReady.load (std::memory_order_acquire))
+        fftInitTables();
+    vectorKernels().fftForwardPadded (data, size);
+}
+
 const float* fftTwiddleTable (int size, int* entries)
 {
     if (size < 16 || size > fftLargestSize || (size & (size - 1)) != 0)

@@ -20,6 +20,10 @@ void fftInitTables();
 // Sizes other than 2, 4, 8, ..., 32768 leave the data unchanged. Neither allocates nor recurses.
 void fftTransform (float* data, int size, int inverse);
 
+// The forward transform of a block whose values size/2 .. size - 1 are zero: that half is neither
+// read nor needs setting, and the result is the one fftTransform (data, size, 0) gives.
+void fftForwardPadded (float* data, int size);
+
 // Read-only view of the twiddle table of a size from 16 to 32768 (pairs of cos, sin); stores the
 // number of entries in entries when it is not null. Returns null for any other size.
 const float* fftTwiddleTable (int size, int* entries);

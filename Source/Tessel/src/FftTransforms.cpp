@@ -193,12 +193,14 @@ __attribute__ ((noinline)) void inRegisters (float* data)
 
 //==============================================================================
 // One pass of size n over memory, k butterflies per step.
-template <class V, bool isForward, bool first>
+// padded: the second half is zero and is not read.
+template <class V, bool isForward, bool first, bool padded = false>
 KTO_INLINE void passGroup (float* x, int n, int m)
 {
     const int quarter = n / 2; // floats
     float* p = x + 2 * m;
-    V a = V::load (p), b = V::load (p + quarter), c = V::load (p + 2 * quarter), d = V::load (p + 3 * quarter);
+    V a = V::load (p), b = V::load (p + quarter);
+    V c = padded ? V::zero() : V::load (p + 2 * quarter), d = padded ? V::zero() : V::load (p + 3 * quarter);
     if constexpr (isForward)
         forwardButterflies<first> (a, b, c, d, twiddles<V> (n, m));
     else
@@ -209,12 +211,12 @@ KTO_INLINE void passGroup (float* x, int n, int m)
     d.store (p + 3 * quarter);
 }
 
-template <class V, bool isForward>
+template <class V, bool isForward, bool padded = false>
 __attribute__ ((noinline)) void pass (float* x, int n)
 {
-    passGroup<V, isForward, true> (x, n, 0);
+    passGroup<V, isForward, true, padded> (x, n, 0);
     for (int m = complexIn<V>; m < n / 4; m += complexIn<V>)
-        passGroup<V, isForward, false> (x, n, m);
+        passGroup<V, isForward, false, padded> (x, n, m);
 }
 
 // The recursion, expanded at compile time: the pass of size N, the quarters, the half; sizes 64
@@ -222,13 +224,14 @@ __attribute__ ((noinline)) void pass (float* x, int n)
 template <int N>
 struct Sequence
 {
+    template <bool padded = false>
     static void forward (float* x)
     {
         if constexpr (N <= 64)
             inRegisters<N, Wide, true> (x);
         else
         {
-            pass<Wide, true> (x, N);
+            pass<Wide, true, padded> (x, N);
             Sequence<N / 4>::forward (x + N);
             Sequence<N / 4>::forward (x + 3 * N / 2);
             Sequence<N / 2>::forward (x);
@@ -288,6 +291,33 @@ void small (float* x, bool inverse)
         inRegisters<N, F4, true> (x);
 }
 } // namespace
+
+void fftForwardPadded (float* data, int size)
+{
+    switch (size)
+    {
+        case 128: Sequence<128>::forward<true> (data); break;
+        case 256: Sequence<256>::forward<true> (data); break;
+        case 512: Sequence<512>::forward<true> (data); break;
+        case 1024: Sequence<1024>::forward<true> (data); break;
+        case 2048: Sequence<2048>::forward<true> (data); break;
+        case 4096: Sequence<4096>::forward<true> (data); break;
+        case 8192: Sequence<8192>::forward<true> (data); break;
+        case 16384: Sequence<16384>::forward<true> (data); break;
+        case 32768: Sequence<32768>::forward<true> (data); break;
+        case 2:
+        case 4:
+        case 8:
+        case 16:
+        case 32:
+        case 64:
+            for (int i = size; i < 2 * size; ++i)
+                data[i] = 0.0f;
+            fftTransform (data, size, false);
+            break;
+        default: break;
+    }
+}
 
 void fftTransform (float* data, int size, bool inverse)
 {

@@ -9,6 +9,8 @@ struct VectorKernels
 {
     // In-place split-radix transform of a supported size (see Fft.h); the tables must be filled.
     void (*fft) (float* data, int size, bool inverse);
+    // The forward transform of a block whose second half is zero, without reading that half.
+    void (*fftForwardPadded) (float* data, int size);
     // slot[2i] = flush (scale x re[i]), slot[2i + 1] = flush (scale x im[i]), or 0 without im,
     // where flush makes +0 of every value that is not finite or below 2^-54 in magnitude. Returns
     // whether any flushed value exceeds floor in magnitude.
@@ -32,6 +34,7 @@ const VectorKernels& vectorKernels();
     namespace simd::level                                                                                         \
     {                                                                                                             \
         void fftTransform (float* data, int size, bool inverse);                                                  \
+        void fftForwardPadded (float* data, int size);                                                            \
         bool pack (float* slot, const float* re, const float* im, int count, float scale, float floor);           \
         void overlapAdd (const float* values, int part, float* overlap, float* out, int count);                   \
         void multiplyAccumulate (float* acc, const float* const* a, const float* const* b, int pairs, int count,  \

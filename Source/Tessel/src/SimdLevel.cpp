@@ -10,7 +10,7 @@ namespace
 #define KTO_KERNEL_TABLE(level)                                                                                        \
     VectorKernels                                                                                                      \
     {                                                                                                                  \
-        simd::level::fftTransform, simd::level::pack, simd::level::overlapAdd, simd::level::multiplyAccumulate,     \
+        simd::level::fftTransform, simd::level::fftForwardPadded, simd::level::pack, simd::level::overlapAdd, simd::level::multiplyAccumulate,     \
             simd::level::directForm, simd::level::addSamples                                                           \
     }
 
