@@ -272,6 +272,10 @@ Reference makeReference (const Channels& impulse, const Channels& input)
     return r;
 }
 
+// zita-convolver's smallest partition is 64 samples: at smaller blocks it is not a zero-latency
+// convolver (its output does not match the exact convolution at any fixed delay).
+bool zitaZeroLatency (int block) { return block >= static_cast<int> (Convproc::MINPART); }
+
 double referenceError (const Reference& r, const Channels& out)
 {
     double peak = 0.0, worst = 0.0;
@@ -360,13 +364,17 @@ int main()
         for (const auto& r : zita)
             late += r.lateCycles;
         char note[96];
-        std::snprintf (note, sizeof note, "(its threads included; %ld late cycles)", late);
+        std::snprintf (note, sizeof note, "(its threads included; %ld late cycles%s)", late,
+                       zitaZeroLatency (block) ? "" : "; not zero-latency at this block");
         row ("zita", zita, note);
         row ("juce", juce, "");
         const Spread ratio = spread (zitaRatios);
+        char zitaError[16] = "-";
+        if (zitaZeroLatency (block))
+            std::snprintf (zitaError, sizeof zitaError, "%.1e", errors[1]);
         std::printf ("%6s engine/zita CPU %.2f (worst %.2f); worst error against exact convolution (of its peak): engine %.1e, "
-                     "zita %.1e, juce %.1e\n",
-                     "", ratio.median, ratio.worst, errors[0], errors[1], errors[2]);
+                     "zita %s, juce %.1e\n",
+                     "", ratio.median, ratio.worst, errors[0], zitaError, errors[2]);
         if (block == 32)
         {
             goals.worst32 = column (engine, &Result::worstUs);
