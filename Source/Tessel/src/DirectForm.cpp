@@ -42,26 +42,30 @@ void directFormFloat (const float* taps, int numTaps, const float* window, float
     }
 }
 
-// Tap pairs go to two lanes (even taps, odd taps), summed at the end; an odd last tap is added to
-// the first lane alone, so that no product reaches past the newest input sample of its output.
-template <int outputs>
+// Tap pairs go to two lanes per output (even taps, odd taps), summed at the end; an odd last tap
+// is added to the even lane alone, so that no product reaches past the newest input sample of its
+// output. groups vectors of D::outputs outputs each.
+template <class D, int groups>
 KTO_INLINE void pairedOutputs (const double* taps, int numTaps, const double* w, float* out)
 {
-    D2 sums[outputs];
-    for (int q = 0; q < outputs; ++q)
-        sums[q] = D2::zero();
+    D sums[groups];
+    for (int g = 0; g < groups; ++g)
+        sums[g] = D::zero();
     const int pairedTaps = numTaps & ~1;
     for (int m = 0; m < pairedTaps; m += 2)
     {
-        const D2 t = D2::load (taps + m);
-        for (int q = 0; q < outputs; ++q)
-            sums[q] = sums[q] + t * D2::load (w + m + q);
+        const D t = D::tapPair (taps + m);
+        for (int g = 0; g < groups; ++g)
+            sums[g] = sums[g] + t * D::windowPairs (w + g * D::outputs + m);
     }
-    for (int q = 0; q < outputs; ++q)
+    for (int g = 0; g < groups; ++g)
     {
         if (pairedTaps < numTaps)
-            sums[q] = addProductToFirst (sums[q], D2::loadFirst (taps + pairedTaps), D2::loadFirst (w + pairedTaps + q));
-        out[q] = static_cast<float> (sums[q].first() + sums[q].second());
+            sums[g] = addToEvenLanes (sums[g], D::broadcast (taps[pairedTaps]) * D::windowPairs (w + g * D::outputs + pairedTaps));
+        double lanes[2 * D::outputs];
+        sums[g].store (lanes);
+        for (int q = 0; q < D::outputs; ++q)
+            out[g * D::outputs + q] = static_cast<float> (lanes[2 * q] + lanes[2 * q + 1]);
     }
 }
 
@@ -79,11 +83,12 @@ void directFormDouble (const float* taps, int numTaps, const float* window, floa
         const int available = numTaps + numSamples - 1 - first;
         for (int i = 0; i < span; ++i)
             windowD[i] = i < available ? window[first + i] : 0.0;
+        constexpr int wide = 4 * WideDouble::outputs > 4 ? 2 * WideDouble::outputs : 4;
         int j = 0;
-        for (; j + 4 <= count; j += 4)
-            pairedOutputs<4> (tapsD, numTaps, windowD + j, out + first + j);
+        for (; j + wide <= count; j += wide)
+            pairedOutputs<WideDouble, wide / WideDouble::outputs> (tapsD, numTaps, windowD + j, out + first + j);
         for (; j < count; j += 2)
-            pairedOutputs<2> (tapsD, numTaps, windowD + j, out + first + j);
+            pairedOutputs<D2, 2> (tapsD, numTaps, windowD + j, out + first + j);
     }
     if (pairsEnd < numSamples)
         directFormFloat (taps, numTaps, window + pairsEnd, out + pairsEnd, numSamples - pairsEnd);

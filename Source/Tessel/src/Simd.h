@@ -84,21 +84,28 @@ KTO_INLINE F4 keepNormalAbove2e54 (F4 a)
 KTO_INLINE bool anyAbove (F4 a, F4 floor) { return _mm_movemask_ps (_mm_cmpgt_ps (a.v, floor.v)) != 0; }
 
 //==============================================================================
+// Doubles. The direct form keeps each output's sum in two lanes (even and odd taps): a D2 holds
+// one output's pair, a D4 two outputs' and a D8 four outputs'.
 struct D2
 {
     __m128d v;
+    static constexpr int outputs = 1;
     static KTO_INLINE D2 load (const double* p) { return { _mm_loadu_pd (p) }; }
-    // (p[0], 0)
-    static KTO_INLINE D2 loadFirst (const double* p) { return { _mm_load_sd (p) }; }
+    // Taps m and m + 1 in every output's pair of lanes; the window's values m + q and m + q + 1
+    // in output q's.
+    static KTO_INLINE D2 tapPair (const double* t) { return load (t); }
+    static KTO_INLINE D2 windowPairs (const double* w) { return load (w); }
+    KTO_INLINE void store (double* p) const { _mm_storeu_pd (p, v); }
     static KTO_INLINE D2 zero() { return { _mm_setzero_pd() }; }
+    static KTO_INLINE D2 broadcast (double x) { return { _mm_set1_pd (x) }; }
     KTO_INLINE double first() const { return _mm_cvtsd_f64 (v); }
     KTO_INLINE double second() const { return _mm_cvtsd_f64 (_mm_unpackhi_pd (v, v)); }
 };
 
 KTO_INLINE D2 operator+ (D2 a, D2 b) { return { _mm_add_pd (a.v, b.v) }; }
 KTO_INLINE D2 operator* (D2 a, D2 b) { return { _mm_mul_pd (a.v, b.v) }; }
-// a + b * c in the first lane only; the second lane keeps a's.
-KTO_INLINE D2 addProductToFirst (D2 a, D2 b, D2 c) { return { _mm_add_sd (a.v, _mm_mul_sd (b.v, c.v)) }; }
+// a + b in the even lanes only; the odd lanes keep a's.
+KTO_INLINE D2 addToEvenLanes (D2 a, D2 b) { return { _mm_add_sd (a.v, b.v) }; }
 // Lanes 0, 1 (or 2, 3) of a float vector, widened.
 KTO_INLINE D2 widenLow (F4 a) { return { _mm_cvtps_pd (a.v) }; }
 KTO_INLINE D2 widenHigh (F4 a) { return { _mm_cvtps_pd (_mm_movehl_ps (a.v, a.v)) }; }
@@ -149,6 +156,21 @@ KTO_INLINE F8 imagParts (F8 lo, F8 hi)
     const __m256 odd = _mm256_shuffle_ps (lo.v, hi.v, _MM_SHUFFLE (3, 1, 3, 1));
     return { _mm256_castpd_ps (_mm256_permute4x64_pd (_mm256_castps_pd (odd), _MM_SHUFFLE (3, 1, 2, 0))) };
 }
+
+struct D4
+{
+    __m256d v;
+    static constexpr int outputs = 2;
+    static KTO_INLINE D4 zero() { return { _mm256_setzero_pd() }; }
+    static KTO_INLINE D4 broadcast (double x) { return { _mm256_set1_pd (x) }; }
+    static KTO_INLINE D4 tapPair (const double* t) { return { _mm256_broadcast_pd (reinterpret_cast<const __m128d*> (t)) }; }
+    static KTO_INLINE D4 windowPairs (const double* w) { return { _mm256_permute4x64_pd (_mm256_loadu_pd (w), _MM_SHUFFLE (2, 1, 1, 0)) }; }
+    KTO_INLINE void store (double* p) const { _mm256_storeu_pd (p, v); }
+};
+
+KTO_INLINE D4 operator+ (D4 a, D4 b) { return { _mm256_add_pd (a.v, b.v) }; }
+KTO_INLINE D4 operator* (D4 a, D4 b) { return { _mm256_mul_pd (a.v, b.v) }; }
+KTO_INLINE D4 addToEvenLanes (D4 a, D4 b) { return { _mm256_blend_pd (a.v, _mm256_add_pd (a.v, b.v), 0x5) }; }
 
 KTO_INLINE F8 keepNormalAbove2e54 (F8 a)
 {
@@ -216,6 +238,27 @@ KTO_INLINE F16 imagParts (F16 lo, F16 hi)
     return { _mm512_permutex2var_ps (lo.v, _mm512_setr_epi32 (1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31), hi.v) };
 }
 
+struct D8
+{
+    __m512d v;
+    static constexpr int outputs = 4;
+    static KTO_INLINE D8 zero() { return { _mm512_setzero_pd() }; }
+    static KTO_INLINE D8 broadcast (double x) { return { _mm512_set1_pd (x) }; }
+    static KTO_INLINE D8 tapPair (const double* t)
+    {
+        return { _mm512_castps_pd (_mm512_maskz_broadcast_f32x4 (all, _mm_castpd_ps (_mm_loadu_pd (t)))) };
+    }
+    static KTO_INLINE D8 windowPairs (const double* w)
+    {
+        return { _mm512_maskz_permutexvar_pd (0xff, _mm512_setr_epi64 (0, 1, 1, 2, 2, 3, 3, 4), _mm512_loadu_pd (w)) };
+    }
+    KTO_INLINE void store (double* p) const { _mm512_storeu_pd (p, v); }
+};
+
+KTO_INLINE D8 operator+ (D8 a, D8 b) { return { _mm512_add_pd (a.v, b.v) }; }
+KTO_INLINE D8 operator* (D8 a, D8 b) { return { _mm512_mul_pd (a.v, b.v) }; }
+KTO_INLINE D8 addToEvenLanes (D8 a, D8 b) { return { _mm512_mask_add_pd (a.v, 0x55, a.v, b.v) }; }
+
 KTO_INLINE F16 keepNormalAbove2e54 (F16 a)
 {
     const __m512i e = _mm512_and_si512 (_mm512_maskz_srli_epi32 (all, _mm512_castps_si512 (a.v), 23), _mm512_set1_epi32 (0xff));
@@ -226,12 +269,15 @@ KTO_INLINE bool anyAbove (F16 a, F16 floor) { return _mm512_cmp_ps_mask (a.v, fl
 #endif
 
 //==============================================================================
-// The widest float vector of this level.
+// The widest float and double vectors of this level.
 #if defined(__AVX512F__)
 using Wide = F16;
+using WideDouble = D8;
 #elif defined(__AVX2__)
 using Wide = F8;
+using WideDouble = D4;
 #else
 using Wide = F4;
+using WideDouble = D2;
 #endif
 } // namespace simd::KTO_SIMD_LEVEL
