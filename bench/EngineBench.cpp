@@ -4,6 +4,9 @@
 // so that all see the same machine load; every figure is given as the median and the worst of the
 // three. Block times come from the steady clock, one reading per block; CPU share is the process's
 // CPU time over a whole round (zita-convolver's own threads included) over the audio's duration.
+// On a busy machine the worst block of a round mostly measures preemption, so the engine's worst
+// block at 32 is also given per 16384 samples (the largest stage's hop period), as the median over
+// the periods of each period's worst block.
 //
 //   build/bench/kto_bench            at the widest vector level this CPU has
 //   KTO_SIMD=avx2 build/bench/kto_bench, KTO_SIMD=sse2 ...   at a lower one
@@ -111,6 +114,7 @@ struct Result
     double cpuShare = 0.0; // of one core, in percent
     double p999Us = 0.0;
     double worstUs = 0.0;
+    double periodWorstUs = 0.0; // median over periods of 16384 samples of their worst block
     long lateCycles = 0; // zita-convolver: process calls that reported a late partition
 };
 
@@ -141,7 +145,14 @@ Result measure (const Channels& input, Channels& output, int block, int warmUpBl
         previous = now;
     }
     const double cpu = processCpuSeconds() - cpuStart;
+    std::vector<double> periodWorst;
+    const int blocksPerPeriod = std::max (1, 16384 / block);
+    for (size_t first = 0; first + static_cast<size_t> (blocksPerPeriod) <= times.size(); first += static_cast<size_t> (blocksPerPeriod))
+        periodWorst.push_back (*std::max_element (times.begin() + static_cast<long> (first),
+                                                   times.begin() + static_cast<long> (first) + blocksPerPeriod));
+    std::sort (periodWorst.begin(), periodWorst.end());
     Result r;
+    r.periodWorstUs = periodWorst.empty() ? 0.0 : periodWorst[periodWorst.size() / 2];
     r.cpuShare = 100.0 * cpu / (static_cast<double> (pos - measuredFrom) / sampleRate);
     std::sort (times.begin(), times.end());
     r.p999Us = times[std::min (times.size() - 1, static_cast<size_t> (0.999 * static_cast<double> (times.size())))];
@@ -329,7 +340,7 @@ int main()
     const Reference reference = makeReference (impulse, input);
     struct Goals
     {
-        Spread worst32, p999At32, zitaRatioAt64;
+        Spread worst32, periodWorst32, p999At32, zitaRatioAt64;
     } goals {};
     for (const int block : { 32, 64, 128 })
     {
@@ -378,6 +389,7 @@ int main()
         if (block == 32)
         {
             goals.worst32 = column (engine, &Result::worstUs);
+            goals.periodWorst32 = column (engine, &Result::periodWorstUs);
             goals.p999At32 = column (engine, &Result::p999Us);
         }
         if (block == 64)
@@ -390,6 +402,9 @@ int main()
     std::printf ("  worst block at 32: %.1f / %.1f us = %.0f %% / %.0f %% of the budget (goal 50 %%): %s\n", goals.worst32.median,
                  goals.worst32.worst, 100.0 * goals.worst32.median / budget32, 100.0 * goals.worst32.worst / budget32,
                  verdict (goals.worst32.worst <= 0.5 * budget32));
+    std::printf ("  worst block at 32 per 16384 samples, median over the periods: %.1f / %.1f us = %.0f %% / %.0f %%\n",
+                 goals.periodWorst32.median, goals.periodWorst32.worst, 100.0 * goals.periodWorst32.median / budget32,
+                 100.0 * goals.periodWorst32.worst / budget32);
     std::printf ("  p99.9 block at 32: %.1f / %.1f us = %.0f %% / %.0f %% of the budget (goal 40 %%): %s\n", goals.p999At32.median,
                  goals.p999At32.worst, 100.0 * goals.p999At32.median / budget32, 100.0 * goals.p999At32.worst / budget32,
                  verdict (goals.p999At32.worst <= 0.4 * budget32));
