@@ -45,13 +45,21 @@ int packRun (float* slot, const float* re, const float* im, int i, int end, V sc
 template <class V, int pairs, bool store>
 int multiplyAccumulateRun (float* acc, const float* const* a, const float* const* b, int i, int end)
 {
+    // Local copies: a vector store may alias anything, the pointers would be read again each step.
+    const float* x0[pairs];
+    const float* y0[pairs];
+    for (int p = 0; p < pairs; ++p)
+    {
+        x0[p] = a[p];
+        y0[p] = b[p];
+    }
     for (; i + V::lanes <= end; i += V::lanes)
     {
         V sum = store ? V::zero() : V::load (acc + i);
         for (int p = 0; p < pairs; ++p)
         {
-            const V x = V::load (a[p] + i);
-            const V y = V::load (b[p] + i);
+            const V x = V::load (x0[p] + i);
+            const V y = V::load (y0[p] + i);
             // (xr yr - xi yi, xr yi + xi yr)
             const V product = dupReal (x) * y + negateReal (dupImag (x) * swapPairs (y));
             sum = (store && p == 0) ? product : sum + product;
