@@ -438,7 +438,7 @@ void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled
 }
 
 // The next partLen samples of channel d (and of its partner when paired or shared) leave the
-// queue, flushed and packed into the newest ring slot, and are transformed unless silent.
+// queue for the newest ring slot, whose spectrum was made ahead or is made now.
 ConvolutionStage::Hop ConvolutionStage::takeHop (int d, int v, bool paired, bool& shareEnabled)
 {
     const int f = fftSize;
@@ -459,8 +459,6 @@ ConvolutionStage::Hop ConvolutionStage::takeHop (int d, int v, bool paired, bool
     ringPos[d] = (ringPos[d] + 1) % parts;
     auto* flagsD = static_cast<unsigned char*> (inputFlags[d].data);
 
-    input[d].peek (work, p * 4);
-    input[d].advance (p * 4);
     if (paired)
     {
         ++ahead.hopCount[d + 1];
@@ -470,11 +468,13 @@ ConvolutionStage::Hop ConvolutionStage::takeHop (int d, int v, bool paired, bool
     }
     else
     {
+        input[d].peek (work, p * 4);
         const bool candidate = shareEnabled && isShareCandidate (d, v, work, work + p);
         if (! candidate)
             shareEnabled = false;
         hop.shared = candidate && shareWindowClear (d);
     }
+    input[d].advance (p * 4);
     flagsD[ringPos[d]] = notSilent ? (hop.shared ? 1 : 2) : 0;
 
     if (hop.shared)
