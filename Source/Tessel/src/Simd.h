@@ -1,12 +1,13 @@
 #pragma once
 
 // The vector operations the signal-processing core is written in: float vectors of 4, 8 and 16
-// lanes (F4, F8, F16) and a pair of doubles (D2). Complex values sit interleaved, real part first,
-// so an F4 holds two of them, an F8 four and an F16 eight. Every operation is exact lane by lane
-// (no fused multiply-add), so code written once gives the same bits at every width.
+// lanes (F4, F8, F16) and double vectors of 2, 4 and 8 (D2, D4, D8). Complex values sit
+// interleaved, real part first, so an F4 holds two of them, an F8 four and an F16 eight. Every
+// operation is exact lane by lane (no fused multiply-add), so code written once gives the same
+// bits at every width.
 //
-// The files compiled once per vector level set KTO_SIMD_LEVEL to the level's name and get F8
-// and F16 when their flags allow; everything lands in namespace simd::<level>, so that the same
+// The files compiled once per vector level set KTO_SIMD_LEVEL to the level's name and get the
+// wider types when their flags allow; everything lands in namespace simd::<level>, so that the same
 // inline function compiled for two levels never merges into one.
 
 #if !defined(__x86_64__) || !defined(__SSE2__)
@@ -42,7 +43,7 @@ KTO_INLINE F4 operator* (F4 a, F4 b) { return { _mm_mul_ps (a.v, b.v) }; }
 KTO_INLINE F4 max (F4 a, F4 b) { return { _mm_max_ps (a.v, b.v) }; }
 KTO_INLINE F4 magnitude (F4 a) { return { _mm_and_ps (a.v, _mm_castsi128_ps (_mm_set1_epi32 (0x7fffffff))) }; }
 
-// Lane i of the result is lane ia of a for i < 2 and lane ib of b for i >= 2 (in order i0..i3).
+// Lanes i0 and i1 of a, then lanes i2 and i3 of b.
 template <int i0, int i1, int i2, int i3>
 KTO_INLINE F4 shuffle (F4 a, F4 b) { return { _mm_shuffle_ps (a.v, b.v, _MM_SHUFFLE (i3, i2, i1, i0)) }; }
 
