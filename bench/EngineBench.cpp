@@ -1,9 +1,20 @@
 // One run: FFT against FFTW, then the convolution engine against zita-convolver and
-// juce::dsp::Convolution on the same 30 s of stereo noise and the same 7.72 s stereo impulse.
+// juce::dsp::Convolution on the same 30 s of stereo noise and the same 7.72 s stereo impulse, at
+// blocks of 32, 64 and 128 samples. Each convolver runs three rounds, interleaved with the others
+// so that all see the same machine load; every figure is given as the median and the worst of the
+// three. Block times come from the steady clock, one reading per block; CPU share is the process's
+// CPU time over a whole round (zita-convolver's own threads included) over the audio's duration.
+// On a busy machine the worst block of a round mostly measures preemption, so the engine's worst
+// block at 32 is also given per 16384 samples (the largest stage's hop period), as the median over
+// the periods of each period's worst block.
+//
+//   build/bench/kto_bench            at the widest vector level this CPU has
+//   KTO_SIMD=avx2 build/bench/kto_bench, KTO_SIMD=sse2 ...   at a lower one
 
 #include "ConvolutionEngine.h"
 #include "FftBench.h"
 #include "Resources.h"
+#include "SimdLevel.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_dsp/juce_dsp.h>
@@ -14,9 +25,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <sched.h>
+#include <string>
 #include <thread>
 #include <time.h>
 #include <vector>
@@ -26,18 +39,35 @@ namespace
 constexpr double sampleRate = 44100.0;
 constexpr int impulseFrames = 340317;
 constexpr int inputSeconds = 30;
+constexpr int warmUpSeconds = 5;
+constexpr int rounds = 3;
 
 using Channels = std::vector<std::vector<float>>;
 
-// Engine and juce::dsp::Convolution do their work on the calling thread; zita-convolver uses
-// its own threads as well, so its figure is the whole process's.
-bool wholeProcess = false;
-
-double cpuSeconds()
+double processCpuSeconds()
 {
     timespec t {};
-    clock_gettime (wholeProcess ? CLOCK_PROCESS_CPUTIME_ID : CLOCK_THREAD_CPUTIME_ID, &t);
+    clock_gettime (CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double> (t.tv_sec) + 1e-9 * static_cast<double> (t.tv_nsec);
+}
+
+std::string firstLineWith (const char* path, const char* key)
+{
+    std::ifstream file (path);
+    for (std::string line; std::getline (file, line);)
+        if (line.rfind (key, 0) == 0)
+            return line.substr (line.find (':') + 2);
+    return "unknown";
+}
+
+std::string loadAverage()
+{
+    std::ifstream file ("/proc/loadavg");
+    double one = 0, five = 0, fifteen = 0;
+    file >> one >> five >> fifteen;
+    char text[64];
+    std::snprintf (text, sizeof text, "%.2f %.2f %.2f", one, five, fifteen);
+    return text;
 }
 
 Channels stereoNoise (int frames, unsigned seed, double decaySeconds)
@@ -81,48 +111,56 @@ Channels loadImpulse (const char*& origin)
 
 struct Result
 {
-    double cpuMsPerSecond = 0.0;
-    double p99Us = 0.0;   // block times on the wall clock
+    double cpuShare = 0.0; // of one core, in percent
+    double p999Us = 0.0;
     double worstUs = 0.0;
-    double p99CpuUs = 0.0; // block times in CPU time (free of preemption on a busy machine)
-    double worstCpuUs = 0.0;
+    double periodWorstUs = 0.0; // median over periods of 16384 samples of their worst block
     long lateCycles = 0; // zita-convolver: process calls that reported a late partition
 };
 
-double percentile99 (std::vector<double>& v)
+// Runs process on every block of the input (after the first warmUp blocks, untimed) and times it.
+Result measure (const Channels& input, Channels& output, int block, int warmUpBlocks,
+                const std::function<void (const float* const*, float* const*, int)>& process)
 {
-    std::sort (v.begin(), v.end());
-    return v[std::min (v.size() - 1, static_cast<size_t> (0.99 * static_cast<double> (v.size())))];
-}
-
-// Runs process on every block of the input and times it.
-Result measure (const Channels& input, Channels& output, int block, const std::function<void (const float* const*, float* const*, int)>& process)
-{
+    using Clock = std::chrono::steady_clock;
     const int frames = static_cast<int> (input[0].size());
-    std::vector<double> times, cpuTimes;
+    std::vector<double> times;
     times.reserve (static_cast<size_t> (frames / block + 1));
-    cpuTimes.reserve (static_cast<size_t> (frames / block + 1));
-    const double cpuStart = cpuSeconds();
-    for (int pos = 0; pos + block <= frames; pos += block)
-    {
+    auto runBlock = [&] (int pos) {
         const float* in[2] = { input[0].data() + pos, input[1].data() + pos };
         float* out[2] = { output[0].data() + pos, output[1].data() + pos };
-        const double c0 = cpuSeconds();
-        const auto t0 = std::chrono::steady_clock::now();
         process (in, out, block);
-        const auto t1 = std::chrono::steady_clock::now();
-        cpuTimes.push_back (1e6 * (cpuSeconds() - c0));
-        times.push_back (std::chrono::duration<double, std::micro> (t1 - t0).count());
+    };
+    int pos = 0;
+    for (int b = 0; b < warmUpBlocks && pos + block <= frames; ++b, pos += block)
+        runBlock (pos);
+    const int measuredFrom = pos;
+    const double cpuStart = processCpuSeconds();
+    auto previous = Clock::now();
+    for (; pos + block <= frames; pos += block)
+    {
+        runBlock (pos);
+        const auto now = Clock::now();
+        times.push_back (std::chrono::duration<double, std::micro> (now - previous).count());
+        previous = now;
     }
-    const double cpu = cpuSeconds() - cpuStart;
+    const double cpu = processCpuSeconds() - cpuStart;
+    std::vector<double> periodWorst;
+    const int blocksPerPeriod = std::max (1, 16384 / block);
+    for (size_t first = 0; first + static_cast<size_t> (blocksPerPeriod) <= times.size(); first += static_cast<size_t> (blocksPerPeriod))
+        periodWorst.push_back (*std::max_element (times.begin() + static_cast<long> (first),
+                                                   times.begin() + static_cast<long> (first) + blocksPerPeriod));
+    std::sort (periodWorst.begin(), periodWorst.end());
     Result r;
-    r.cpuMsPerSecond = 1000.0 * cpu / (static_cast<double> (frames) / sampleRate);
-    r.p99Us = percentile99 (times);
+    r.periodWorstUs = periodWorst.empty() ? 0.0 : periodWorst[periodWorst.size() / 2];
+    r.cpuShare = 100.0 * cpu / (static_cast<double> (pos - measuredFrom) / sampleRate);
+    std::sort (times.begin(), times.end());
+    r.p999Us = times[std::min (times.size() - 1, static_cast<size_t> (0.999 * static_cast<double> (times.size())))];
     r.worstUs = times.back();
-    r.p99CpuUs = percentile99 (cpuTimes);
-    r.worstCpuUs = cpuTimes.back();
     return r;
 }
+
+int warmUpBlocks (int block) { return warmUpSeconds * static_cast<int> (sampleRate) / block; }
 
 Result runEngine (const Channels& impulse, const Channels& input, Channels& output, int block)
 {
@@ -141,10 +179,7 @@ Result runEngine (const Channels& impulse, const Channels& input, Channels& outp
         std::memcpy (out[1], result[1], sizeof (float) * static_cast<size_t> (n));
         engine.advance (n);
     };
-    // Warm up (first allocations, caches), then start from silence.
-    measure (input, output, block, process);
-    engine.reset();
-    const Result r = measure (input, output, block, process);
+    const Result r = measure (input, output, block, warmUpBlocks (block), process);
     buffer.release();
     return r;
 }
@@ -173,10 +208,8 @@ Result runZita (const Channels& impulse, const Channels& input, Channels& output
         std::memcpy (out[0], convolver.outdata (0), sizeof (float) * static_cast<size_t> (n));
         std::memcpy (out[1], convolver.outdata (1), sizeof (float) * static_cast<size_t> (n));
     };
-    wholeProcess = true;
-    Result r = measure (input, output, block, process);
+    Result r = measure (input, output, block, warmUpBlocks (block), process);
     r.lateCycles = late;
-    wholeProcess = false;
     convolver.stop_process();
     while (! convolver.check_stop())
         std::this_thread::sleep_for (std::chrono::milliseconds (5));
@@ -216,7 +249,7 @@ Result runJuce (const Channels& impulse, const Channels& input, Channels& output
         juce::dsp::AudioBlock<float> b (out, 2, static_cast<size_t> (n));
         convolution.process (juce::dsp::ProcessContextReplacing<float> (b));
     };
-    return measure (input, output, block, process);
+    return measure (input, output, block, warmUpBlocks (block), process);
 }
 
 // Largest error against the exact double-precision convolution at spread positions, relative
@@ -250,6 +283,10 @@ Reference makeReference (const Channels& impulse, const Channels& input)
     return r;
 }
 
+// zita-convolver's smallest partition is 64 samples: at smaller blocks it is not a zero-latency
+// convolver (its output does not match the exact convolution at any fixed delay).
+bool zitaZeroLatency (int block) { return block >= static_cast<int> (Convproc::MINPART); }
+
 double referenceError (const Reference& r, const Channels& out)
 {
     double peak = 0.0, worst = 0.0;
@@ -262,10 +299,25 @@ double referenceError (const Reference& r, const Channels& out)
         }
     return peak > 0.0 ? worst / peak : worst;
 }
+
+// Median and worst of the rounds' values.
+struct Spread
+{
+    double median, worst;
+};
+
+Spread spread (std::vector<double> v)
+{
+    std::sort (v.begin(), v.end());
+    return { v[v.size() / 2], v.back() };
+}
 } // namespace
 
 int main()
 {
+    std::printf ("CPU: %s; vector level %s; load average at start %s\n\n", firstLineWith ("/proc/cpuinfo", "model name").c_str(),
+                 simdLevelName (simdLevel()), loadAverage().c_str());
+
     std::printf ("FFT, ns per transform (forward and inverse alternating)\n");
     std::printf ("%8s %12s %12s %8s\n", "N", "ours", "FFTW", "ratio");
     double worstFftRatio = 0.0;
@@ -274,63 +326,90 @@ int main()
         if (row.size < 128)
             continue;
         std::printf ("%8d %12.1f %12.1f %8.2f\n", row.size, row.ourNs, row.fftwNs, row.ratio);
-        if (row.size >= 1024)
-            worstFftRatio = std::max (worstFftRatio, row.ratio);
+        worstFftRatio = std::max (worstFftRatio, row.ratio);
     }
 
     const char* origin = "";
     const Channels impulse = loadImpulse (origin);
     const Channels input = stereoNoise (inputSeconds * static_cast<int> (sampleRate), 3, 0.0);
-    std::printf ("\nConvolution of %d s of stereo noise at 44.1 kHz with a %d-frame stereo impulse (%s)\n", inputSeconds,
-                 static_cast<int> (impulse[0].size()), origin);
-    std::printf ("%6s %-8s %12s %9s %9s %9s %9s %9s\n", "block", "", "CPU ms/s", "p99 us", "worst us", "p99 cpu", "worst cpu",
-                 "budget");
+    std::printf ("\nConvolution of %d s of stereo noise at 44.1 kHz (the first %d s untimed) with a %d-frame stereo impulse (%s);\n"
+                 "median and worst of %d rounds\n",
+                 inputSeconds, warmUpSeconds, static_cast<int> (impulse[0].size()), origin, rounds);
+    std::printf ("%6s %-7s %15s %19s %19s %9s\n", "block", "", "CPU % of a core", "p99.9 block us", "worst block us", "budget us");
 
     const Reference reference = makeReference (impulse, input);
-    struct Ratios
+    struct Goals
     {
-        int block;
-        double zita, juce;
-    };
-    std::vector<Ratios> ratios;
-    // The machine may be shared: each convolver runs several rounds, interleaved with the
-    // others, and its least disturbed round (lowest CPU) counts.
-    constexpr int rounds = 3;
-    for (const int block : { 64, 256, 1024 })
+        Spread worst32, periodWorst32, p999At32, zitaRatioAt64;
+    } goals {};
+    for (const int block : { 32, 64, 128 })
     {
         const double budget = 1e6 * block / sampleRate;
         Channels ours (2, std::vector<float> (input[0].size())), theirs = ours, juceOut = ours;
-        Result engine, zita, juce;
-        engine.cpuMsPerSecond = zita.cpuMsPerSecond = juce.cpuMsPerSecond = 1e300;
-        auto keepBest = [] (Result& best, const Result& r) {
-            if (r.cpuMsPerSecond < best.cpuMsPerSecond)
-                best = r;
-        };
+        std::vector<Result> engine, zita, juce;
+        std::vector<double> zitaRatios;
+        double errors[3] = { 0.0, 0.0, 0.0 };
         for (int round = 0; round < rounds; ++round)
         {
-            keepBest (engine, runEngine (impulse, input, ours, block));
-            keepBest (zita, runZita (impulse, input, theirs, block));
-            keepBest (juce, runJuce (impulse, input, juceOut, block));
+            engine.push_back (runEngine (impulse, input, ours, block));
+            zita.push_back (runZita (impulse, input, theirs, block));
+            juce.push_back (runJuce (impulse, input, juceOut, block));
+            zitaRatios.push_back (engine.back().cpuShare / zita.back().cpuShare);
+            errors[0] = std::max (errors[0], referenceError (reference, ours));
+            errors[1] = std::max (errors[1], referenceError (reference, theirs));
+            errors[2] = std::max (errors[2], referenceError (reference, juceOut));
         }
-        auto row = [&] (const char* name, const Result& r, const char* note) {
-            std::printf ("%6d %-8s %12.2f %9.1f %9.1f %9.1f %9.1f %9.1f %s\n", block, name, r.cpuMsPerSecond, r.p99Us, r.worstUs,
-                         r.p99CpuUs, r.worstCpuUs, budget, note);
+        auto column = [] (const std::vector<Result>& results, double Result::*field) {
+            std::vector<double> v;
+            for (const auto& r : results)
+                v.push_back (r.*field);
+            return spread (v);
+        };
+        auto row = [&] (const char* name, const std::vector<Result>& r, const char* note) {
+            const Spread cpu = column (r, &Result::cpuShare), p999 = column (r, &Result::p999Us), worst = column (r, &Result::worstUs);
+            std::printf ("%6d %-7s %7.2f %7.2f %9.1f %9.1f %9.1f %9.1f %9.1f %s\n", block, name, cpu.median, cpu.worst, p999.median,
+                         p999.worst, worst.median, worst.worst, budget, note);
         };
         row ("engine", engine, "");
-        char note[160];
-        std::snprintf (note, sizeof note, "(its threads' CPU included; block times with sync; %ld late cycles)", zita.lateCycles);
+        long late = 0;
+        for (const auto& r : zita)
+            late += r.lateCycles;
+        char note[96];
+        std::snprintf (note, sizeof note, "(its threads included; %ld late cycles%s)", late,
+                       zitaZeroLatency (block) ? "" : "; not zero-latency at this block");
         row ("zita", zita, note);
         row ("juce", juce, "");
-        std::printf ("%6s error against exact convolution (of its peak): engine %.1e, zita %.1e, juce %.1e\n", "",
-                     referenceError (reference, ours), referenceError (reference, theirs), referenceError (reference, juceOut));
-        ratios.push_back ({ block, engine.cpuMsPerSecond / zita.cpuMsPerSecond, engine.cpuMsPerSecond / juce.cpuMsPerSecond });
+        const Spread ratio = spread (zitaRatios);
+        char zitaError[16] = "-";
+        if (zitaZeroLatency (block))
+            std::snprintf (zitaError, sizeof zitaError, "%.1e", errors[1]);
+        std::printf ("%6s engine/zita CPU %.2f (worst %.2f); worst error against exact convolution (of its peak): engine %.1e, "
+                     "zita %s, juce %.1e\n",
+                     "", ratio.median, ratio.worst, errors[0], zitaError, errors[2]);
+        if (block == 32)
+        {
+            goals.worst32 = column (engine, &Result::worstUs);
+            goals.periodWorst32 = column (engine, &Result::periodWorstUs);
+            goals.p999At32 = column (engine, &Result::p999Us);
+        }
+        if (block == 64)
+            goals.zitaRatioAt64 = ratio;
     }
-    std::printf ("\nsummary: engine/zita CPU");
-    for (const auto& r : ratios)
-        std::printf (" %d:%.2f", r.block, r.zita);
-    std::printf (", engine/juce CPU");
-    for (const auto& r : ratios)
-        std::printf (" %d:%.2f", r.block, r.juce);
-    std::printf (", worst FFT/FFTW ratio for N 1024..32768: %.2f\n", worstFftRatio);
+
+    const double budget32 = 1e6 * 32 / sampleRate;
+    auto verdict = [] (bool met) { return met ? "met" : "NOT met"; };
+    std::printf ("\nGoals (median / worst of %d rounds), load average at end %s\n", rounds, loadAverage().c_str());
+    std::printf ("  worst block at 32: %.1f / %.1f us = %.0f %% / %.0f %% of the budget (goal 50 %%): %s\n", goals.worst32.median,
+                 goals.worst32.worst, 100.0 * goals.worst32.median / budget32, 100.0 * goals.worst32.worst / budget32,
+                 verdict (goals.worst32.worst <= 0.5 * budget32));
+    std::printf ("  worst block at 32 per 16384 samples, median over the periods: %.1f / %.1f us = %.0f %% / %.0f %%\n",
+                 goals.periodWorst32.median, goals.periodWorst32.worst, 100.0 * goals.periodWorst32.median / budget32,
+                 100.0 * goals.periodWorst32.worst / budget32);
+    std::printf ("  p99.9 block at 32: %.1f / %.1f us = %.0f %% / %.0f %% of the budget (goal 40 %%): %s\n", goals.p999At32.median,
+                 goals.p999At32.worst, 100.0 * goals.p999At32.median / budget32, 100.0 * goals.p999At32.worst / budget32,
+                 verdict (goals.p999At32.worst <= 0.4 * budget32));
+    std::printf ("  CPU at 64 against zita-convolver: %.2f / %.2f (goal 0.35): %s\n", goals.zitaRatioAt64.median,
+                 goals.zitaRatioAt64.worst, verdict (goals.zitaRatioAt64.worst <= 0.35));
+    std::printf ("  FFT against FFTW, worst N from 128 to 32768: %.2f (goal 1.5): %s\n", worstFftRatio, verdict (worstFftRatio <= 1.5));
     return 0;
 }

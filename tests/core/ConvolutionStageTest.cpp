@@ -208,3 +208,62 @@ TEST (ConvolutionStage, ChannelCountChangesRebuildTheRings)
     EXPECT_EQ (stage.input[0].availableBytes, 40 * 4);
     buffer.release();
 }
+
+TEST (ConvolutionStage, DirectFormOutputsNeverDependOnLaterInput)
+{
+    // A NaN or infinity reaches only the outputs at and after its own sample: with an odd tap
+    // count no padding product may look one sample ahead.
+    const long length = 600, bad = 300;
+    for (const int taps : { 3, 63, 65 })
+        for (const float value : { std::nanf (""), std::numeric_limits<float>::infinity() })
+            for (const int block : { 64, 37 })
+            {
+                SCOPED_TRACE (testing::Message() << taps << " taps, value " << value << ", block " << block);
+                const Signal h = noise (static_cast<size_t> (taps), 12);
+                ImpulseBuffer buffer = makeBuffer ({ h });
+                ConvolutionStage stage;
+                stage.setImpulse (&buffer, 0, 0, 0, true);
+                Signal x = noise (static_cast<size_t> (length), 13);
+                x[bad] = value;
+                for (long pos = 0; pos < length; pos += block)
+                {
+                    const float* in[1] = { x.data() + pos };
+                    stage.add (in, static_cast<int> (std::min<long> (block, length - pos)), 1);
+                }
+                ASSERT_EQ (stage.avail (0), length);
+                const float* out = stage.output[0].readPointer();
+                for (long n = 0; n < length; ++n)
+                {
+                    const bool reached = n >= bad && n < bad + taps;
+                    ASSERT_EQ (std::isfinite (out[n]), ! reached) << "output " << n;
+                    if (! reached)
+                    {
+                        ASSERT_NEAR (out[n], directAt (h, x, n), 1e-5) << "output " << n;
+                    }
+                }
+                buffer.release();
+            }
+}
+
+TEST (ConvolutionStage, EmptyImpulseChannelsPassTheInputThrough)
+{
+    // An empty channel has no block: taking a segment at an offset must not point into it.
+    for (const bool direct : { false, true })
+        for (const int channels : { 1, 2 })
+            for (const int offset : { 0, 5, 1000 })
+            {
+                SCOPED_TRACE (testing::Message() << "direct " << direct << ", channels " << channels << ", offset " << offset);
+                ImpulseBuffer empty;
+                empty.setNumChannels (channels);
+                ConvolutionStage stage;
+                stage.setImpulse (&empty, 128, offset, 0, direct);
+                EXPECT_EQ (stage.impulseLen, 0);
+                const Signal x = noise (100, 14);
+                const float* in[2] = { x.data(), x.data() };
+                stage.add (in, 100, channels);
+                ASSERT_EQ (stage.avail (100), 100);
+                for (int c = 0; c < channels; ++c)
+                    EXPECT_EQ (Signal (stage.output[c].readPointer(), stage.output[c].readPointer() + 100), x);
+                empty.release();
+            }
+}

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <complex>
@@ -317,4 +318,24 @@ TEST (Fft, ConcurrentFirstInitIsSound)
     for (int k = 0; k < n; ++k)
         sum += at (input, k);
     EXPECT_NEAR (std::abs (at (reference, 0) - sum), 0.0, 1e-3);
+}
+
+// A block whose second half is zero transforms to the same bits without that half being read.
+TEST (Fft, ZeroPaddedForwardEqualsTheFullTransform)
+{
+    fftInitTables();
+    for (int n = 2; n <= 32768; n *= 2)
+    {
+        auto full = randomBlock (n, 13);
+        std::fill (full.begin() + n, full.end(), 0.0f);
+        auto padded = full;
+        std::fill (padded.begin() + n, padded.end(), std::nanf (""));
+        fftTransform (full.data(), n, 0);
+        fftForwardPadded (padded.data(), n);
+        EXPECT_EQ (std::memcmp (full.data(), padded.data(), full.size() * sizeof (float)), 0) << "size " << n;
+    }
+    auto data = randomBlock (64, 14);
+    const auto before = data;
+    fftForwardPadded (data.data(), 48);
+    EXPECT_EQ (data, before);
 }

@@ -94,14 +94,14 @@ TEST (HeapBuffer, FailedResizeLeavesBufferAsItWas)
     buffer.release();
 }
 
-TEST (HeapBuffer, AlignedViewIsFirstSixteenByteBoundary)
+TEST (HeapBuffer, AlignedViewIsFirstCacheLineBoundary)
 {
     HeapBuffer buffer;
     EXPECT_EQ (buffer.alignedView(), nullptr);
     buffer.resize (4 * 10 + 60, false);
     const auto address = reinterpret_cast<std::uintptr_t> (buffer.alignedView());
-    EXPECT_EQ (address % 16, 0u);
-    EXPECT_LT (address - reinterpret_cast<std::uintptr_t> (buffer.data), 16u);
+    EXPECT_EQ (address % 64, 0u);
+    EXPECT_LE (address - reinterpret_cast<std::uintptr_t> (buffer.data), 60u);
     buffer.release();
 }
 

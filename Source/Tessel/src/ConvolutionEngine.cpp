@@ -1,35 +1,17 @@
 #include "ConvolutionEngine.h"
 
+#include "Fft.h"
+#include "Kernels.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace
 {
-constexpr std::int32_t largestFft = 32768;
-
 bool isPowerOfTwo (std::int32_t value)
 {
     return value > 0 && (value & (value - 1)) == 0;
-}
-
-// destination[i] += source[i]
-void addSamples (float* destination, const float* source, std::int32_t count)
-{
-    std::int32_t i = 0;
-#if defined(__SSE2__)
-    for (; i + 8 <= count; i += 8)
-    {
-        _mm_storeu_ps (destination + i, _mm_add_ps (_mm_loadu_ps (destination + i), _mm_loadu_ps (source + i)));
-        _mm_storeu_ps (destination + i + 4, _mm_add_ps (_mm_loadu_ps (destination + i + 4), _mm_loadu_ps (source + i + 4)));
-    }
-#endif
-    for (; i < count; ++i)
-        destination[i] += source[i];
 }
 } // namespace
 
@@ -58,13 +40,13 @@ std::int32_t ConvolutionEngine::setImpulse (const ImpulseBuffer* impulse, std::i
     clearStages();
 
     const std::int64_t twicePartition = 2 * std::abs (static_cast<std::int64_t> (maxPartition));
-    const std::int64_t maxFft = (maxPartition == 0 || twicePartition > largestFft) ? largestFft : twicePartition;
+    const std::int64_t maxFft = (maxPartition == 0 || twicePartition > fftLargestSize) ? fftLargestSize : twicePartition;
 
     std::int64_t block = (isPowerOfTwo (knownBlockSize) && knownBlockSize >= 129) ? knownBlockSize / 2 : 64;
     if (2 * static_cast<std::int64_t> (latency) > block)
     {
         std::int64_t widened = 1;
-        while (widened <= latency && widened < largestFft)
+        while (widened <= latency && widened < fftLargestSize)
             widened *= 2;
         block = widened;
     }
@@ -74,6 +56,11 @@ std::int32_t ConvolutionEngine::setImpulse (const ImpulseBuffer* impulse, std::i
     if (maxLength > 0 && maxLength < remaining)
         remaining = maxLength;
 
+    // Each stage takes the segment from pos on and an FFT of twice the segment start, so its
+    // partition equals its place in the impulse and its output is due no sooner than it is
+    // ready: with every argument 0, a 64-tap direct head, then FFT stages of 128, 512, 2048 and
+    // 8192 points with three partitions each (segments growing fourfold), then one 32768-point
+    // stage for the rest.
     std::int64_t pos = 0;
     std::int64_t fftLen = block;
     for (;;)
@@ -108,7 +95,7 @@ bool ConvolutionEngine::reserve (std::int32_t maxBlock, std::int32_t channels)
         stage (i)->reserve (maxBlock, channels);
     // Each output holds at most one block once the caller has advanced past the last one, and a
     // FIFO uses at most twice its unread samples; as much again is a margin.
-    const std::int32_t samples = 4 * std::clamp (maxBlock, 1, 16367);
+    const std::int32_t samples = 4 * std::clamp (maxBlock, 1, ConvolutionStage::maxReservedBlock);
     bool ok = true;
     for (std::int32_t c = 0; c < std::clamp (channels, 1, 2); ++c)
         ok = output[c].reserve (samples) && ok;
@@ -206,7 +193,7 @@ std::int32_t ConvolutionEngine::avail (std::int32_t wanted)
                     s.outputPointers[c] = s.output[c].readPointer();
                 for (std::int32_t c = 0; c < numChannels; ++c)
                     if (c < stageChannels && s.outputPointers[c] != nullptr)
-                        addSamples (fresh[c], s.outputPointers[c], n);
+                        vectorKernels().addSamples (fresh[c], s.outputPointers[c], n);
                 for (std::int32_t c = 0; c < stageChannels; ++c)
                     s.output[c].consume (n);
             }

@@ -29,7 +29,7 @@ struct ConvolutionEngine
     void reset();
     // Outside the audio thread, after setImpulse: reserves in every stage and in the outputs
     // what processing can grow into on up to channels channels when each block of at most
-    // maxBlock samples (at most 16367) is added, taken out with avail and advanced in full.
+    // maxBlock samples (at most ConvolutionStage::maxReservedBlock) is added, taken out with avail and advanced in full.
     // Such processing then never allocates. A stage that cannot get its memory stays failed
     // (silent); returns false when the outputs could not get theirs.
     bool reserve (std::int32_t maxBlock, std::int32_t channels);

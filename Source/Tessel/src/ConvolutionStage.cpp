@@ -1,38 +1,20 @@
 #include "ConvolutionStage.h"
 
 #include "Fft.h"
+#include "Kernels.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace
 {
-constexpr int maxFftSize = 32768;
 constexpr int minFftSize = 4;
 constexpr double silenceFloor = 1e-12;
 constexpr double impulseFloor = 1e-15;
 // Bins per run of the multiply-accumulate: the accumulator run (32 KB) stays in the first-level cache.
 constexpr int macRunFloats = 8192;
-
-// Values that are not finite or below 2^-54 in magnitude become +0 before any transform.
-inline float flush (float value)
-{
-    std::uint32_t bits;
-    std::memcpy (&bits, &value, sizeof bits);
-    const std::uint32_t exponent = (bits >> 23) & 0xffu;
-    return (exponent >= 73 && exponent <= 254) ? value : 0.0f;
-}
-
-inline bool loud (float value)
-{
-    return std::fabs (static_cast<double> (value)) > silenceFloor;
-}
 
 // The largest float not above the silence floor: for a float x, |x| > it exactly when |x| as a
 // double exceeds 1e-12.
@@ -45,87 +27,14 @@ float floatSilenceFloor()
 }
 const float silenceFloorFloat = floatSilenceFloor();
 
-// slot[2i] = flush (re[i]), slot[2i + 1] = flush (im[i]) or 0 without im; count a multiple of 4
-// or not. Returns whether any flushed value is above the silence floor.
-bool packHop (float* slot, const float* re, const float* im, int count)
-{
-    int i = 0;
-    bool anyLoud = false;
-#if defined(__SSE2__)
-    const __m128i low = _mm_set1_epi32 (72);
-    const __m128i high = _mm_set1_epi32 (255);
-    const __m128i exponentMask = _mm_set1_epi32 (0xff);
-    const __m128 absMask = _mm_castsi128_ps (_mm_set1_epi32 (0x7fffffff));
-    const __m128 floor = _mm_set1_ps (silenceFloorFloat);
-    auto flush4 = [&] (__m128 x) {
-        const __m128i e = _mm_and_si128 (_mm_srli_epi32 (_mm_castps_si128 (x), 23), exponentMask);
-        const __m128i keep = _mm_and_si128 (_mm_cmpgt_epi32 (e, low), _mm_cmplt_epi32 (e, high));
-        return _mm_and_ps (x, _mm_castsi128_ps (keep));
-    };
-    __m128 loudMask = _mm_setzero_ps();
-    for (; i + 4 <= count; i += 4)
-    {
-        const __m128 a = flush4 (_mm_loadu_ps (re + i));
-        const __m128 b = im != nullptr ? flush4 (_mm_loadu_ps (im + i)) : _mm_setzero_ps();
-        loudMask = _mm_or_ps (loudMask, _mm_cmpgt_ps (_mm_and_ps (a, absMask), floor));
-        loudMask = _mm_or_ps (loudMask, _mm_cmpgt_ps (_mm_and_ps (b, absMask), floor));
-        _mm_storeu_ps (slot + 2 * i, _mm_unpacklo_ps (a, b));
-        _mm_storeu_ps (slot + 2 * i + 4, _mm_unpackhi_ps (a, b));
-    }
-    anyLoud = _mm_movemask_ps (loudMask) != 0;
-#endif
-    for (; i < count; ++i)
-    {
-        const float a = flush (re[i]);
-        const float b = im != nullptr ? flush (im[i]) : 0.0f;
-        slot[2 * i] = a;
-        slot[2 * i + 1] = b;
-        anyLoud = anyLoud || loud (a) || loud (b);
-    }
-    return anyLoud;
-}
-
-// Overlap-add of one part (0 real, 1 imaginary) of an inverse transform of 2 * count values:
-// out[i] = value i + overlap[i], then overlap[i] = value count + i.
-void overlapAdd (const float* values, int part, float* overlapSamples, float* out, int count)
-{
-    int i = 0;
-#if defined(__SSE2__)
-    for (; i + 4 <= count; i += 4)
-    {
-        const __m128 v0 = _mm_loadu_ps (values + 2 * i);
-        const __m128 v1 = _mm_loadu_ps (values + 2 * i + 4);
-        const __m128 w0 = _mm_loadu_ps (values + 2 * (count + i));
-        const __m128 w1 = _mm_loadu_ps (values + 2 * (count + i) + 4);
-        const __m128 head = part == 0 ? _mm_shuffle_ps (v0, v1, _MM_SHUFFLE (2, 0, 2, 0)) : _mm_shuffle_ps (v0, v1, _MM_SHUFFLE (3, 1, 3, 1));
-        const __m128 tail = part == 0 ? _mm_shuffle_ps (w0, w1, _MM_SHUFFLE (2, 0, 2, 0)) : _mm_shuffle_ps (w0, w1, _MM_SHUFFLE (3, 1, 3, 1));
-        _mm_storeu_ps (out + i, _mm_add_ps (head, _mm_loadu_ps (overlapSamples + i)));
-        _mm_storeu_ps (overlapSamples + i, tail);
-    }
-#endif
-    for (; i < count; ++i)
-    {
-        out[i] = values[2 * i + part] + overlapSamples[i];
-        overlapSamples[i] = values[2 * (count + i) + part];
-    }
-}
-
 // Largest power of two within 4..32768 not above size.
 int holdFftSize (std::int64_t size)
 {
-    size = std::clamp<std::int64_t> (size, minFftSize, maxFftSize);
+    size = std::clamp<std::int64_t> (size, minFftSize, fftLargestSize);
     int result = minFftSize;
     while (result * 2 <= size)
         result *= 2;
     return result;
-}
-
-bool resizeChecked (HeapBuffer& buffer, std::int64_t bytes, bool allowShrink)
-{
-    if (bytes < 0 || bytes > std::numeric_limits<std::int32_t>::max())
-        return false;
-    buffer.resize (static_cast<std::int32_t> (bytes), allowShrink);
-    return buffer.size == bytes;
 }
 
 void zeroBuffer (HeapBuffer& buffer)
@@ -134,168 +43,16 @@ void zeroBuffer (HeapBuffer& buffer)
         std::memset (buffer.data, 0, static_cast<std::size_t> (buffer.size));
 }
 
-// acc (+)= a[0] * b[0] + a[1] * b[1] + ... over count floats of interleaved complex values
-// (16-byte aligned, count a multiple of 4), for up to four pairs of spectra. The products are
-// added one after the other, exactly as separate passes would, but acc is read and written once.
-// With store set, acc's old contents are not used: the first product is stored.
-template <int pairs>
-void complexMultiplyAccumulate (float* acc, const float* const* a, const float* const* b, int count, bool store)
-{
-#if defined(__SSE2__)
-    const __m128 signs = _mm_castsi128_ps (_mm_set_epi32 (0, static_cast<int> (0x80000000u), 0, static_cast<int> (0x80000000u)));
-    for (int k = 0; k < count; k += 4)
-    {
-        __m128 sum = store ? _mm_setzero_ps() : _mm_load_ps (acc + k);
-        for (int p = 0; p < pairs; ++p)
-        {
-            const __m128 pa = _mm_load_ps (a[p] + k);
-            const __m128 pb = _mm_load_ps (b[p] + k);
-            const __m128 re = _mm_shuffle_ps (pa, pa, _MM_SHUFFLE (2, 2, 0, 0));
-            const __m128 im = _mm_shuffle_ps (pa, pa, _MM_SHUFFLE (3, 3, 1, 1));
-            const __m128 swapped = _mm_shuffle_ps (pb, pb, _MM_SHUFFLE (2, 3, 0, 1));
-            const __m128 product = _mm_add_ps (_mm_mul_ps (re, pb), _mm_xor_ps (_mm_mul_ps (im, swapped), signs));
-            sum = (store && p == 0) ? product : _mm_add_ps (sum, product);
-        }
-        _mm_store_ps (acc + k, sum);
-    }
-#else
-    for (int k = 0; k < count; k += 2)
-    {
-        float re = store ? 0.0f : acc[k];
-        float im = store ? 0.0f : acc[k + 1];
-        for (int p = 0; p < pairs; ++p)
-        {
-            const float* x = a[p] + k;
-            const float* y = b[p] + k;
-            const float productRe = x[0] * y[0] - x[1] * y[1];
-            const float productIm = x[0] * y[1] + x[1] * y[0];
-            re = (store && p == 0) ? productRe : re + productRe;
-            im = (store && p == 0) ? productIm : im + productIm;
-        }
-        acc[k] = re;
-        acc[k + 1] = im;
-    }
-#endif
-}
-
-void complexMultiplyAccumulate (float* acc, const float* const* a, const float* const* b, int pairs, int count, bool store)
-{
-    switch (pairs)
-    {
-        case 1: complexMultiplyAccumulate<1> (acc, a, b, count, store); break;
-        case 2: complexMultiplyAccumulate<2> (acc, a, b, count, store); break;
-        case 3: complexMultiplyAccumulate<3> (acc, a, b, count, store); break;
-        case 4: complexMultiplyAccumulate<4> (acc, a, b, count, store); break;
-        default: break;
-    }
-}
-
-// Output j = sum over m of taps[m] * window[j + m] (taps reversed), products and sums in double,
-// each output rounded to float once. Outputs come in pairs from one pass over the taps; an odd
-// last output sums each group of four products in single precision.
-void directFormFloat (const float* taps, int numTaps, const float* window, float* out, int numSamples)
-{
-    int j = 0;
-    for (; j + 1 < numSamples; j += 2)
-    {
-        const float* w = window + j;
-        double sum0 = 0.0, sum1 = 0.0;
-        for (int m = 0; m < numTaps; ++m)
-        {
-            sum0 += static_cast<double> (taps[m]) * w[m];
-            sum1 += static_cast<double> (taps[m]) * w[m + 1];
-        }
-        out[j] = static_cast<float> (sum0);
-        out[j + 1] = static_cast<float> (sum1);
-    }
-    if (j < numSamples)
-    {
-        const float* w = window + j;
-        double sum = 0.0;
-        int m = 0;
-        for (; m + 4 <= numTaps; m += 4)
-            sum += static_cast<double> (taps[m] * w[m] + taps[m + 1] * w[m + 1] + taps[m + 2] * w[m + 2] + taps[m + 3] * w[m + 3]);
-        for (; m < numTaps; ++m)
-            sum += static_cast<double> (taps[m] * w[m]);
-        out[j] = static_cast<float> (sum);
-    }
-}
-
-#if defined(__SSE2__)
-// The same in double throughout: taps and window converted once, four outputs per pass.
-constexpr int directTapLimit = 512;
-constexpr int directChunk = 1024;
-
-void directFormDouble (const float* taps, int numTaps, const float* window, float* out, int numSamples)
-{
-    alignas (16) double tapsD[directTapLimit + 2];
-    alignas (16) double windowD[directTapLimit + directChunk + 4];
-    const int evenTaps = (numTaps + 1) & ~1;
-    for (int m = 0; m < evenTaps; ++m)
-        tapsD[m] = m < numTaps ? taps[m] : 0.0;
-    const int pairsEnd = numSamples & ~1;
-    for (int first = 0; first < pairsEnd; first += directChunk)
-    {
-        const int count = std::min (directChunk, pairsEnd - first);
-        const int span = count + evenTaps + 1;
-        const int available = numTaps + numSamples - 1 - first;
-        for (int i = 0; i < span; ++i)
-            windowD[i] = i < available ? window[first + i] : 0.0;
-        int j = 0;
-        for (; j + 4 <= count; j += 4)
-        {
-            __m128d s0 = _mm_setzero_pd(), s1 = _mm_setzero_pd(), s2 = _mm_setzero_pd(), s3 = _mm_setzero_pd();
-            const double* w = windowD + j;
-            for (int m = 0; m < evenTaps; m += 2)
-            {
-                const __m128d t = _mm_load_pd (tapsD + m);
-                s0 = _mm_add_pd (s0, _mm_mul_pd (t, _mm_loadu_pd (w + m)));
-                s1 = _mm_add_pd (s1, _mm_mul_pd (t, _mm_loadu_pd (w + m + 1)));
-                s2 = _mm_add_pd (s2, _mm_mul_pd (t, _mm_loadu_pd (w + m + 2)));
-                s3 = _mm_add_pd (s3, _mm_mul_pd (t, _mm_loadu_pd (w + m + 3)));
-            }
-            alignas (16) double lanes[8];
-            _mm_store_pd (lanes, s0);
-            _mm_store_pd (lanes + 2, s1);
-            _mm_store_pd (lanes + 4, s2);
-            _mm_store_pd (lanes + 6, s3);
-            for (int q = 0; q < 4; ++q)
-                out[first + j + q] = static_cast<float> (lanes[2 * q] + lanes[2 * q + 1]);
-        }
-        for (; j < count; j += 2)
-        {
-            __m128d s0 = _mm_setzero_pd(), s1 = _mm_setzero_pd();
-            const double* w = windowD + j;
-            for (int m = 0; m < evenTaps; m += 2)
-            {
-                const __m128d t = _mm_load_pd (tapsD + m);
-                s0 = _mm_add_pd (s0, _mm_mul_pd (t, _mm_loadu_pd (w + m)));
-                s1 = _mm_add_pd (s1, _mm_mul_pd (t, _mm_loadu_pd (w + m + 1)));
-            }
-            alignas (16) double lanes[4];
-            _mm_store_pd (lanes, s0);
-            _mm_store_pd (lanes + 2, s1);
-            out[first + j] = static_cast<float> (lanes[0] + lanes[1]);
-            out[first + j + 1] = static_cast<float> (lanes[2] + lanes[3]);
-        }
-    }
-    if (pairsEnd < numSamples)
-        directFormFloat (taps, numTaps, window + pairsEnd, out + pairsEnd, numSamples - pairsEnd);
-}
-#endif
-
-void directForm (const float* taps, int numTaps, const float* window, float* out, int numSamples)
-{
-#if defined(__SSE2__)
-    if (numTaps <= directTapLimit)
-    {
-        directFormDouble (taps, numTaps, window, out, numSamples);
-        return;
-    }
-#endif
-    directFormFloat (taps, numTaps, window, out, numSamples);
-}
+// Bytes of an array of count complex values that the vector code walks from its aligned view.
+std::int64_t alignedComplexBytes (std::int64_t count) { return count > 0 ? count * 8 + 60 : 0; }
 } // namespace
+
+int ConvolutionStage::WorkAhead::budget (int parts, int wanted, int partLen)
+{
+    std::int64_t n = ((parts - 1) * 2 * static_cast<std::int64_t> (std::max (wanted, 1)) + partLen - 1) / partLen;
+    n = (n + 3) / 4 * 4;
+    return static_cast<int> (std::clamp<std::int64_t> (n, 1, parts - 1));
+}
 
 ConvolutionStage::ConvolutionStage()
 {
@@ -309,7 +66,7 @@ ConvolutionStage::~ConvolutionStage()
         inputSpectra[c].release();
         inputFlags[c].release();
         overlap[c].release();
-        nextSum[c].release();
+        ahead.sum[c].release();
     }
     scratch.release();
     for (int c = 0; c < 2; ++c)
@@ -368,7 +125,7 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
         for (int i = 0; i < impulseChannels; ++i)
         {
             const std::int64_t n = chLen[i];
-            if (! resizeChecked (impulseSpectra[i], n > 0 ? n * 4 + 60 : 0, true))
+            if (! impulseSpectra[i].resizeTo (n > 0 ? n * 4 + 60 : 0, true))
             {
                 markFailed();
                 return 0;
@@ -394,7 +151,7 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
         fftSize = holdFftSize (fftSizeWanted);
     else
     {
-        const std::int64_t cap = fftSizeWanted <= -16 ? -2 * static_cast<std::int64_t> (fftSizeWanted) : maxFftSize;
+        const std::int64_t cap = fftSizeWanted <= -16 ? -2 * static_cast<std::int64_t> (fftSizeWanted) : fftLargestSize;
         std::int64_t size = 32;
         while (size < 2 * static_cast<std::int64_t> (impulseLen) && size < cap)
             size *= 2;
@@ -408,40 +165,32 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
 
     for (int x = 0; x < impulseChannels; ++x)
     {
-        const std::int64_t bytes = parts > 0 ? static_cast<std::int64_t> (parts) * fftSize * 8 + 60 : 0;
-        if (! resizeChecked (impulseSpectra[x], bytes, true) || ! resizeChecked (impulseFlags[x], parts, true))
+        if (! impulseSpectra[x].resizeTo (alignedComplexBytes (static_cast<std::int64_t> (parts) * fftSize), true)
+            || ! impulseFlags[x].resizeTo (parts, true))
         {
             markFailed();
             return p;
         }
         float* spectra = impulseSpectra[x].alignedView();
         auto* flags = static_cast<unsigned char*> (impulseFlags[x].data);
-        const float* source = impulse->channel (x) + offset;
-        const float* partner = x < impulseChannels - 1 ? impulse->channel (x + 1) + offset : nullptr;
+        // Pointers into a channel only where it holds samples: an empty channel has no block.
+        const bool hasPartner = x < impulseChannels - 1;
         std::int64_t left = chLen[x];
         for (int j = 0; j < parts; ++j)
         {
             float* spectrum = spectra + j * spectrumFloats;
             const int m = static_cast<int> (std::clamp<std::int64_t> (left, 0, p));
-            const float* s = source + static_cast<std::int64_t> (j) * p;
-            const float* t = partner != nullptr ? partner + static_cast<std::int64_t> (j) * p : nullptr;
-            double peakX = 0.0, peakY = 0.0;
+            const std::int64_t start = offset + static_cast<std::int64_t> (j) * p;
+            const float* s = m > 0 ? impulse->channel (x) + start : nullptr;
+            const float* t = m > 0 && hasPartner ? impulse->channel (x + 1) + start : nullptr;
+            double peakX = 0.0, peakY = 0.0; // a NaN raises neither
             for (int k = 0; k < m; ++k)
             {
-                const double ax = std::fabs (static_cast<double> (s[k]));
-                if (ax > peakX)
-                    peakX = ax;
-                spectrum[2 * k] = flush (scale * s[k]);
+                peakX = std::max (peakX, std::fabs (static_cast<double> (s[k])));
                 if (t != nullptr)
-                {
-                    const double ay = std::fabs (static_cast<double> (t[k]));
-                    if (ay > peakY)
-                        peakY = ay;
-                    spectrum[2 * k + 1] = flush (scale * t[k]);
-                }
-                else
-                    spectrum[2 * k + 1] = 0.0f;
+                    peakY = std::max (peakY, std::fabs (static_cast<double> (t[k])));
             }
+            vectorKernels().pack (spectrum, s, t, m, scale, silenceFloorFloat);
             std::memset (spectrum + 2 * m, 0, static_cast<std::size_t> (fftSize - m) * 8);
             left -= m;
             flags[j] = peakX > impulseFloor ? 2 : (peakY > impulseFloor ? 1 : 0);
@@ -455,7 +204,8 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
 void ConvolutionStage::reset()
 {
     ringPos[0] = ringPos[1] = 0;
-    nextSumHop[0] = nextSumHop[1] = -1;
+    ahead.sumHop[0] = ahead.sumHop[1] = -1;
+    ahead.spectrumReady[0] = ahead.spectrumReady[1] = false;
     for (int c = 0; c < 2; ++c)
     {
         input[c].clear (-1);
@@ -479,7 +229,7 @@ bool ConvolutionStage::reserve (int maxBlock, int numChannels)
     // (it compacts once more than half is read). Adds never straddle chunks, so U unread bytes
     // keep at most 2 + U / (C - 4B) chunks of C bytes in the queue. Margins: one hop and one
     // block more in every FIFO, one chunk more in every queue.
-    const std::int64_t block = std::clamp (maxBlock, 1, input[0].minChunkBytes / 4 - 1);
+    const std::int64_t block = std::clamp (maxBlock, 1, maxReservedBlock);
     const std::int64_t held = static_cast<std::int64_t> (offsetInImpulse) + fftSize / 8 + block;
     const std::int64_t fifoSamples = 2 * (held + partLen() + block);
     if (fifoSamples > std::numeric_limits<std::int32_t>::max() / 4)
@@ -501,7 +251,7 @@ bool ConvolutionStage::reserve (int maxBlock, int numChannels)
     {
         if (procChannels != numChannels)
             ok = rebuildRings (numChannels);
-        ok = ok && resizeChecked (scratch, static_cast<std::int64_t> (fftSize) * 16 + 60, true);
+        ok = ok && scratch.resizeTo (alignedComplexBytes (2 * static_cast<std::int64_t> (fftSize)), true);
         const std::int64_t room = input[0].minChunkBytes - 4 * block;
         const auto chunks = static_cast<std::int32_t> (3 + (4 * held + room - 1) / room);
         for (int c = 0; ok && c < numChannels; ++c)
@@ -550,12 +300,13 @@ bool ConvolutionStage::rebuildRings (int numChannels)
             input[c].clear (-1);
             output[c].clear();
         }
-        ok = resizeChecked (inputFlags[c], parts, false) && ok;
-        ok = resizeChecked (inputSpectra[c], values > 0 ? values * 8 + 60 : 0, false) && ok;
-        ok = resizeChecked (overlap[c], c < numChannels ? static_cast<std::int64_t> (partLen()) * 4 : 0, false) && ok;
+        ok = inputFlags[c].resizeTo (parts, false) && ok;
+        ok = inputSpectra[c].resizeTo (alignedComplexBytes (values), false) && ok;
+        ok = overlap[c].resizeTo (c < numChannels ? static_cast<std::int64_t> (partLen()) * 4 : 0, false) && ok;
         // Only an aid to even out the work: without its memory the hops do all of it themselves.
-        resizeChecked (nextSum[c], (c < numChannels && parts >= 2) ? static_cast<std::int64_t> (fftSize) * 8 + 60 : 0, false);
-        nextSumHop[c] = -1;
+        ahead.sum[c].resizeTo ((c < numChannels && parts >= 2) ? alignedComplexBytes (fftSize) : 0, false);
+        ahead.sumHop[c] = -1;
+        ahead.spectrumReady[c] = false;
         zeroBuffer (inputFlags[c]);
         zeroBuffer (inputSpectra[c]);
         zeroBuffer (overlap[c]);
@@ -628,7 +379,7 @@ void ConvolutionStage::addDirect (const float* const* block, int numSamples, int
             {
                 float* out = output[i].readPointer() + (output[i].unread() - numSamples);
                 const float* window = h.readPointer() + (h.unread() - taps - numSamples) + 1;
-                directForm (impulseSpectra[v].alignedView(), taps, window, out, numSamples);
+                vectorKernels().directForm (impulseSpectra[v].alignedView(), taps, window, out, numSamples);
                 h.consume (numSamples);
             }
         }
@@ -660,107 +411,148 @@ bool ConvolutionStage::shareWindowClear (int d) const
     return true;
 }
 
+// Whether channel d's hop and the next hop queued for channel d + 1 (copied to partnerHop) are
+// equal within the silence floor, so that one transform can serve both.
+bool ConvolutionStage::isShareCandidate (int d, int v, const float* hop, float* partnerHop) const
+{
+    const int p = partLen();
+    if (! (d + 1 < procChannels && v < impulseChannels - 1 && hopExists (d + 1) && input[d + 1].availableBytes >= p * 4))
+        return false;
+    input[d + 1].peek (partnerHop, p * 4);
+    for (int i = 0; i < p; ++i)
+    {
+        const float difference = hop[i] - partnerHop[i];
+        if (std::fabs (static_cast<double> (difference)) > silenceFloor)
+            return false;
+    }
+    return true;
+}
+
+// A hop in three steps: take it into the ring, sum its products with the impulse, emit its output.
 void ConvolutionStage::processHop (int d, int v, bool paired, bool& shareEnabled)
+{
+    const Hop hop = takeHop (d, v, paired, shareEnabled);
+    bool anyProduct = false;
+    float* sum = sumProducts (d, v, hop, anyProduct);
+    emit (d, sum, anyProduct, hop.paired || hop.shared);
+}
+
+// The next partLen samples of channel d (and of its partner when paired or shared) leave the
+// queue for the newest ring slot, whose spectrum was made ahead or is made now.
+ConvolutionStage::Hop ConvolutionStage::takeHop (int d, int v, bool paired, bool& shareEnabled)
 {
     const int f = fftSize;
     const int p = f / 2;
     const int parts = nParts();
     const std::int64_t spectrumFloats = 2 * static_cast<std::int64_t> (f);
-    float* acc = scratch.alignedView();
-    float* work = acc + spectrumFloats;
+    float* work = scratch.alignedView() + spectrumFloats;
 
-    const bool aheadValid = nextSumHop[d] == hopCount[d] && nextSum[d].size == f * 8 + 60;
-    nextSumHop[d] = -1;
-    ++hopCount[d];
+    Hop hop { paired, false, ahead.sumHop[d] == ahead.hopCount[d] && ahead.sum[d].size == alignedComplexBytes (f) };
+    ahead.sumHop[d] = -1;
+    ++ahead.hopCount[d];
+    const bool ready = ahead.spectrumReady[d] && ahead.spectrumPaired[d] == paired;
+    if (! ready)
+        prepareSpectrum (d, paired);
+    ahead.spectrumReady[d] = false;
+    const bool notSilent = ahead.spectrumLoud[d];
+    float* slot = nextSlot (d);
     ringPos[d] = (ringPos[d] + 1) % parts;
-    float* slot = inputSpectra[d].alignedView() + ringPos[d] * spectrumFloats;
     auto* flagsD = static_cast<unsigned char*> (inputFlags[d].data);
 
-    input[d].peek (work, p * 4);
-    input[d].advance (p * 4);
-
-    bool notSilent = false;
-    bool shared = false;
     if (paired)
     {
-        ++hopCount[d + 1];
+        ++ahead.hopCount[d + 1];
         ringPos[d + 1] = (ringPos[d + 1] + 1) % parts;
-        input[d + 1].peek (work + p, p * 4);
         input[d + 1].advance (p * 4);
-        notSilent = packHop (slot, work, work + p, p);
+        ahead.spectrumReady[d + 1] = false;
     }
     else
     {
-        bool candidate = false;
-        if (shareEnabled && d + 1 < procChannels && v < impulseChannels - 1 && hopExists (d + 1)
-            && input[d + 1].availableBytes >= p * 4)
-        {
-            input[d + 1].peek (work + p, p * 4);
-            candidate = true;
-            for (int i = 0; i < p; ++i)
-            {
-                const float difference = work[i] - work[p + i];
-                if (std::fabs (static_cast<double> (difference)) > silenceFloor)
-                {
-                    candidate = false;
-                    break;
-                }
-            }
-        }
+        input[d].peek (work, p * 4);
+        const bool candidate = shareEnabled && isShareCandidate (d, v, work, work + p);
         if (! candidate)
             shareEnabled = false;
-        notSilent = packHop (slot, work, nullptr, p);
-        if (candidate)
-            shared = shareWindowClear (d);
+        hop.shared = candidate && shareWindowClear (d);
     }
+    input[d].advance (p * 4);
+    flagsD[ringPos[d]] = notSilent ? (hop.shared ? 1 : 2) : 0;
 
-    if (notSilent)
+    if (hop.shared)
     {
-        std::memset (slot + 2 * p, 0, static_cast<std::size_t> (f - p) * 8);
-        fftTransform (slot, f, 0);
-    }
-    flagsD[ringPos[d]] = notSilent ? (shared ? 1 : 2) : 0;
-
-    unsigned char smallestFlag = 2;
-    if (shared)
-    {
+        ahead.spectrumReady[d + 1] = false;
         input[d + 1].advance (p * 4);
-        ++hopCount[d + 1];
+        ++ahead.hopCount[d + 1];
         ringPos[d + 1] = (ringPos[d + 1] + 1) % parts;
         if (notSilent)
             std::memcpy (inputSpectra[d + 1].alignedView() + ringPos[d + 1] * spectrumFloats, slot,
                          static_cast<std::size_t> (spectrumFloats) * 4);
         static_cast<unsigned char*> (inputFlags[d + 1].data)[ringPos[d + 1]] = flagsD[ringPos[d]];
-        smallestFlag = 1;
     }
+    return hop;
+}
 
-    // Products of partition i with the slot i hops old, summed. When the products with the older
-    // slots were summed ahead (between hops), only the rest and the newest slot's are added now.
-    float* sum = acc;
-    bool anyProduct = false;
-    if (aheadValid && smallestFlag == 2)
+float* ConvolutionStage::nextSlot (int d) const
+{
+    return inputSpectra[d].alignedView() + ((ringPos[d] + 1) % nParts()) * 2 * static_cast<std::int64_t> (fftSize);
+}
+
+// The complete hop queued for channel d (with its partner's when paired), flushed and packed into
+// the slot it will take, and transformed unless silent. Its input stays queued until the hop.
+void ConvolutionStage::prepareSpectrum (int d, bool paired)
+{
+    const int p = partLen();
+    float* work = scratch.alignedView() + 2 * static_cast<std::int64_t> (fftSize);
+    float* slot = nextSlot (d);
+    input[d].peek (work, p * 4);
+    if (paired)
+        input[d + 1].peek (work + p, p * 4);
+    const bool loud = vectorKernels().pack (slot, work, paired ? work + p : nullptr, p, 1.0f, silenceFloorFloat);
+    if (loud)
+        fftForwardPadded (slot, fftSize); // values p .. fftSize - 1 of the slot are zero
+    ahead.spectrumReady[d] = true;
+    ahead.spectrumPaired[d] = paired;
+    ahead.spectrumLoud[d] = loud;
+}
+
+// Products of partition i with the slot i hops old, summed. When the products with the older
+// slots were summed ahead (between hops), only the rest and the newest slot's are added now.
+// Shared hops also use the partitions in which only the partner's impulse channel sounds.
+float* ConvolutionStage::sumProducts (int d, int v, const Hop& hop, bool& anyProduct)
+{
+    const int parts = nParts();
+    const unsigned char smallestFlag = hop.shared ? 1 : 2;
+    if (hop.aheadValid && ! hop.shared)
     {
-        sum = nextSum[d].alignedView();
-        anyProduct = nextSumAny[d];
-        if (nextSumPart[d] < parts)
-            anyProduct = accumulate (sum, d, v, nextSumPart[d], parts, ringPos[d], smallestFlag, ! anyProduct) || anyProduct;
+        float* sum = ahead.sum[d].alignedView();
+        anyProduct = ahead.any[d];
+        if (ahead.part[d] < parts)
+            anyProduct = accumulate (sum, d, v, ahead.part[d], parts, ringPos[d], smallestFlag, ! anyProduct) || anyProduct;
         anyProduct = accumulate (sum, d, v, 0, 1, ringPos[d], smallestFlag, ! anyProduct) || anyProduct;
+        return sum;
     }
-    else
-        anyProduct = accumulate (sum, d, v, 0, parts, ringPos[d], smallestFlag, true);
+    float* sum = scratch.alignedView();
+    anyProduct = accumulate (sum, d, v, 0, parts, ringPos[d], smallestFlag, true);
+    return sum;
+}
+
+// The inverse transform of the sum, overlap-added into channel d's output (the real part) and,
+// for a paired or shared hop, its partner's (the imaginary part).
+void ConvolutionStage::emit (int d, float* sum, bool anyProduct, bool withPartner)
+{
+    const int f = fftSize;
+    const int p = f / 2;
     if (anyProduct)
         fftTransform (sum, f, 1);
     else
-        std::memset (sum, 0, static_cast<std::size_t> (spectrumFloats) * 4);
+        std::memset (sum, 0, static_cast<std::size_t> (f) * 8);
 
-    float* outD = work;
-    float* outPartner = work + p;
-    overlapAdd (sum, 0, static_cast<float*> (overlap[d].data), outD, p);
-    bool ok = output[d].append (outD, p);
-    if (paired || shared)
+    float* work = scratch.alignedView() + 2 * static_cast<std::int64_t> (f);
+    vectorKernels().overlapAdd (sum, 0, static_cast<float*> (overlap[d].data), work, p);
+    bool ok = output[d].append (work, p);
+    if (withPartner)
     {
-        overlapAdd (sum, 1, static_cast<float*> (overlap[d + 1].data), outPartner, p);
-        ok = output[d + 1].append (outPartner, p) && ok;
+        vectorKernels().overlapAdd (sum, 1, static_cast<float*> (overlap[d + 1].data), work + p, p);
+        ok = output[d + 1].append (work + p, p) && ok;
     }
     if (! ok)
         markFailed();
@@ -799,7 +591,7 @@ bool ConvolutionStage::accumulate (float* sum, int d, int v, int fromPart, int t
             b[pending] = ring + s * spectrumFloats + start;
             if (++pending == 4)
             {
-                complexMultiplyAccumulate (sum + start, a, b, pending, run, first);
+                vectorKernels().multiplyAccumulate (sum + start, a, b, pending, run, first);
                 pending = 0;
                 first = false;
                 found = true;
@@ -807,7 +599,7 @@ bool ConvolutionStage::accumulate (float* sum, int d, int v, int fromPart, int t
         }
         if (pending > 0)
         {
-            complexMultiplyAccumulate (sum + start, a, b, pending, run, first);
+            vectorKernels().multiplyAccumulate (sum + start, a, b, pending, run, first);
             found = true;
         }
         if (! found)
@@ -817,24 +609,49 @@ bool ConvolutionStage::accumulate (float* sum, int d, int v, int fromPart, int t
     return anyProduct;
 }
 
-void ConvolutionStage::prepareNextHop (int d, int v, int budget)
+void ConvolutionStage::sumAhead (int d, int v, int budget)
 {
     const int parts = nParts();
-    if (parts < 2 || nextSum[d].size != fftSize * 8 + 60)
+    if (parts < 2 || ahead.sum[d].size != alignedComplexBytes (fftSize))
         return;
-    if (nextSumHop[d] != hopCount[d])
+    if (ahead.sumHop[d] != ahead.hopCount[d])
     {
-        nextSumHop[d] = hopCount[d];
-        nextSumPart[d] = 1;
-        nextSumAny[d] = false;
+        ahead.sumHop[d] = ahead.hopCount[d];
+        ahead.part[d] = 1;
+        ahead.any[d] = false;
     }
-    if (nextSumPart[d] >= parts)
+    if (ahead.part[d] >= parts)
         return;
-    const int end = std::min (parts, nextSumPart[d] + budget);
+    const int end = std::min (parts, ahead.part[d] + budget);
     const int newest = (ringPos[d] + 1) % parts;
-    if (accumulate (nextSum[d].alignedView(), d, v, nextSumPart[d], end, newest, 2, ! nextSumAny[d]))
-        nextSumAny[d] = true;
-    nextSumPart[d] = end;
+    if (accumulate (ahead.sum[d].alignedView(), d, v, ahead.part[d], end, newest, 2, ! ahead.any[d]))
+        ahead.any[d] = true;
+    ahead.part[d] = end;
+}
+
+// Once the sum ahead is complete, the last calls before the hop bring into the cache what the hop
+// will touch, a slice per call: the slot it fills, the sum and the newest partition. Only large
+// stages, whose hop memory has left the cache since it was last used.
+void ConvolutionStage::warmNextHop (int d, int v, int wanted)
+{
+    constexpr int slices = 16;
+    const int p = partLen();
+    if (fftSize < 8192 || ahead.sumHop[d] != ahead.hopCount[d] || ahead.part[d] < nParts())
+        return;
+    const int callsLeft = (p - input[d].availableBytes / 4 + wanted - 1) / std::max (wanted, 1);
+    if (callsLeft < 1 || callsLeft > slices)
+        return;
+    const std::int64_t spectrumFloats = 2 * static_cast<std::int64_t> (fftSize);
+    const std::int64_t from = (slices - callsLeft) * spectrumFloats / slices, to = from + spectrumFloats / slices;
+    const float* slot = nextSlot (d);
+    const float* sum = ahead.sum[d].alignedView();
+    const float* partition = impulseSpectra[v].alignedView();
+    for (std::int64_t i = from; i < to; i += 16)
+    {
+        __builtin_prefetch (slot + i, 1);
+        __builtin_prefetch (sum + i, 1);
+        __builtin_prefetch (partition + i, 0);
+    }
 }
 
 int ConvolutionStage::avail (int wanted)
@@ -843,7 +660,7 @@ int ConvolutionStage::avail (int wanted)
         return wanted;
     if (fftSize == 0)
         return output[0].unread();
-    if (! resizeChecked (scratch, static_cast<std::int64_t> (fftSize) * 16 + 60, true))
+    if (! scratch.resizeTo (alignedComplexBytes (2 * static_cast<std::int64_t> (fftSize)), true))
     {
         markFailed();
         return wanted;
@@ -882,15 +699,15 @@ int ConvolutionStage::avail (int wanted)
             if (failed)
                 return wanted;
         }
-        // A call without a hop sums some of the next hop's products ahead, enough to finish
-        // within half a hop's worth of calls of this size, four partitions at a time at least
-        // (the multiply-accumulate's grouping).
+        // A call without a hop sums some of the next hop's products ahead; a hop whose input is
+        // complete but whose output is not due yet is transformed now.
         if (! hopped && parts >= 2)
         {
-            std::int64_t budget = ((parts - 1) * 2 * static_cast<std::int64_t> (std::max (wanted, 1)) + p - 1) / p;
-            budget = (budget + 3) / 4 * 4;
-            prepareNextHop (d, v, static_cast<int> (std::clamp<std::int64_t> (budget, 1, parts - 1)));
+            sumAhead (d, v, WorkAhead::budget (parts, wanted, p));
+            warmNextHop (d, v, wanted);
         }
+        if (input[d].availableBytes >= p * 4 && ! ahead.spectrumReady[d])
+            prepareSpectrum (d, paired);
         d += paired ? 2 : 1;
     }
 

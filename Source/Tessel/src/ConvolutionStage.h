@@ -13,6 +13,29 @@
 // takes no input, produces nothing and counts as silence; the engine skips it.
 struct ConvolutionStage
 {
+    // The largest block reserve() plans for: one block's samples fit one input queue chunk.
+    static constexpr int maxReservedBlock = blockQueueMinChunkBytes / 4 - 1; // 16367
+
+    // Work done ahead of a hop, in the calls before it is due, so that the hop itself does less.
+    // Per channel: the sum of the next hop's products with every slot but the newest, partitions
+    // 1 .. part - 1 added so far, valid while its hop number is the channel's hop count; and,
+    // once the hop's input is complete, its spectrum, transformed into the slot it will take.
+    struct WorkAhead
+    {
+        HeapBuffer sum[2];
+        std::int64_t hopCount[2] = { 0, 0 }; // hops the channel has taken
+        std::int64_t sumHop[2] = { -1, -1 };
+        int part[2] = { 1, 1 };
+        bool any[2] = { false, false }; // whether the sum holds a product yet
+        bool spectrumReady[2] = { false, false };
+        bool spectrumPaired[2] = { false, false }; // packed with the partner channel's hop
+        bool spectrumLoud[2] = { false, false };   // not silent, so transformed
+
+        // Partitions to add in one call without a hop: enough to finish within half a hop's
+        // worth of calls that want this many samples, in the multiply-accumulate's groups of four.
+        static int budget (int parts, int wanted, int partLen);
+    };
+
     HeapBuffer impulseSpectra[2];
     HeapBuffer impulseFlags[2];
     int impulseChannels = 1;
@@ -31,15 +54,7 @@ struct ConvolutionStage
     int offsetInImpulse = 0;
     int stagger = 0;
     bool failed = false;
-
-    // Work done ahead of a hop, between hops: per channel, the sum of the next hop's products
-    // with every slot but the newest, partitions 1 .. nextSumPart - 1 done so far. Valid while
-    // nextSumHop equals hopCount (the channel's hops so far).
-    HeapBuffer nextSum[2];
-    std::int64_t hopCount[2] = { 0, 0 };
-    std::int64_t nextSumHop[2] = { -1, -1 };
-    int nextSumPart[2] = { 1, 1 };
-    bool nextSumAny[2] = { false, false };
+    WorkAhead ahead;
 
     ConvolutionStage();
     ~ConvolutionStage();
@@ -55,9 +70,9 @@ struct ConvolutionStage
     void reset();
     // Outside the audio thread, after setImpulse and the engine's placement (offsetInImpulse):
     // builds the rings for numChannels channels and reserves every store at the largest size it
-    // can reach when the engine is fed blocks of at most maxBlock samples (at most 16367), so
-    // that processing never allocates. A stage that cannot get the memory marks itself failed
-    // and stays silent; returns whether the stage is usable.
+    // can reach when the engine is fed blocks of at most maxBlock samples (at most
+    // maxReservedBlock), so that processing never allocates. A stage that cannot get the memory
+    // marks itself failed and stays silent; returns whether the stage is usable.
     bool reserve (int maxBlock, int numChannels);
     // Takes one block: one pointer per channel (null array or pointer: zeros), numChannels <= 2.
     void add (const float* const* block, int numSamples, int numChannels);
@@ -69,12 +84,26 @@ struct ConvolutionStage
     int nParts() const;
 
 private:
+    // What taking a hop left for the sum and the output.
+    struct Hop
+    {
+        bool paired, shared;
+        bool aheadValid; // the work-ahead sum belongs to this hop
+    };
+
     void markFailed();
     bool rebuildRings (int numChannels);
     void addDirect (const float* const* block, int numSamples, int numChannels);
     bool hopExists (int channel) const;
     bool shareWindowClear (int d) const;
+    bool isShareCandidate (int d, int v, const float* hop, float* partnerHop) const;
     void processHop (int d, int v, bool paired, bool& shareEnabled);
+    Hop takeHop (int d, int v, bool paired, bool& shareEnabled);
+    float* sumProducts (int d, int v, const Hop& hop, bool& anyProduct);
+    void emit (int d, float* sum, bool anyProduct, bool withPartner);
     bool accumulate (float* sum, int d, int v, int fromPart, int toPart, int newestSlot, unsigned char smallestFlag, bool store) const;
-    void prepareNextHop (int d, int v, int budget);
+    void sumAhead (int d, int v, int budget);
+    void warmNextHop (int d, int v, int wanted);
+    void prepareSpectrum (int d, bool paired);
+    float* nextSlot (int d) const;
 };

@@ -119,11 +119,19 @@ void* HeapBuffer::resize (std::int32_t newSize, bool allowShrink)
     return data;
 }
 
+bool HeapBuffer::resizeTo (std::int64_t bytes, bool allowShrink)
+{
+    if (bytes < 0 || bytes > std::numeric_limits<std::int32_t>::max())
+        return false;
+    resize (static_cast<std::int32_t> (bytes), allowShrink);
+    return size == bytes;
+}
+
 float* HeapBuffer::alignedView() const
 {
     if (size == 0 || data == nullptr)
         return nullptr;
-    const auto address = (reinterpret_cast<std::uintptr_t> (data) + 15) & ~static_cast<std::uintptr_t> (15);
+    const auto address = (reinterpret_cast<std::uintptr_t> (data) + 63) & ~static_cast<std::uintptr_t> (63);
     return reinterpret_cast<float*> (address);
 }
 
@@ -138,9 +146,7 @@ void HeapBuffer::release()
 bool heapPushPointer (HeapBuffer& list, void* pointer)
 {
     const std::int32_t count = heapPointerCount (list);
-    const std::int32_t wanted = (count + 1) * 8;
-    list.resize (wanted, false);
-    if (list.size != wanted)
+    if (! list.resizeTo ((count + 1) * 8, false))
         return false;
     heapPointers (list)[count] = pointer;
     return true;
@@ -177,11 +183,7 @@ bool SampleFifo::append (const float* source, std::int32_t count)
         readPos = 0;
     }
     const std::int32_t oldSize = data.size;
-    const std::int64_t wanted = static_cast<std::int64_t> (oldSize) + 4 * static_cast<std::int64_t> (count);
-    if (wanted > std::numeric_limits<std::int32_t>::max())
-        return false;
-    data.resize (static_cast<std::int32_t> (wanted), false);
-    if (data.size != wanted)
+    if (! data.resizeTo (static_cast<std::int64_t> (oldSize) + 4 * static_cast<std::int64_t> (count), false))
         return false;
     auto* destination = static_cast<unsigned char*> (data.data) + oldSize;
     if (source != nullptr)
@@ -235,8 +237,7 @@ bool reserveBytes (HeapBuffer& buffer, std::int64_t bytes)
     if (buffer.allocated > bytes)
         return true;
     const std::int32_t oldSize = buffer.size;
-    buffer.resize (static_cast<std::int32_t> (bytes), false);
-    const bool grown = buffer.size == bytes;
+    const bool grown = buffer.resizeTo (bytes, false);
     buffer.resize (oldSize, false);
     return grown;
 }

@@ -20,7 +20,13 @@ struct HeapBuffer
     // what they asked for before they use the result.
     void* resize (std::int32_t newSize, bool allowShrink);
 
-    // The first 16-byte boundary at or after data; null when size is 0.
+    // Resize, then check the size: makes size exactly bytes and says whether it did. A count that
+    // is negative or beyond the 32-bit size changes nothing and fails.
+    bool resizeTo (std::int64_t bytes, bool allowShrink);
+
+    // The first 64-byte (cache-line) boundary at or after data; null when size is 0. The block
+    // is at least float-aligned, so the boundary lies at most 60 bytes in: arrays that the vector
+    // code walks are sized 60 bytes above their contents.
     float* alignedView() const;
 
     // Frees the block; the buffer is empty afterwards.
@@ -60,6 +66,9 @@ struct SampleFifo
     bool reserve (std::int32_t count);
 };
 
+// Smallest chunk of a BlockQueue: 64 KiB less the allocator's and the chunk's headers.
+constexpr std::int32_t blockQueueMinChunkBytes = 65472;
+
 // Byte queue of separately allocated chunks, recycled through a free list.
 struct BlockQueue
 {
@@ -67,7 +76,7 @@ struct BlockQueue
     HeapBuffer freeChunks;
     std::int32_t readOffset = 0;
     std::int32_t availableBytes = 0;
-    std::int32_t minChunkBytes = 65472;
+    std::int32_t minChunkBytes = blockQueueMinChunkBytes;
     std::int32_t maxFreeChunks = -1;
 
     // Appends length bytes (copied, or zeros for a null source) and returns where they went;

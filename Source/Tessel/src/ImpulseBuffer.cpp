@@ -2,21 +2,17 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 std::int32_t ImpulseBuffer::setLength (std::int32_t length)
 {
     const std::int64_t bytes = 4 * static_cast<std::int64_t> (length);
-    const bool representable = bytes <= std::numeric_limits<std::int32_t>::max();
     for (int c = 0; c < numChannels; ++c)
     {
         HeapBuffer& channelBuffer = channels[c];
         const std::int32_t oldSize = channelBuffer.size;
-        if (representable && oldSize == bytes)
+        if (oldSize == bytes)
             continue;
-        if (representable)
-            channelBuffer.resize (static_cast<std::int32_t> (bytes), false);
-        if (! representable || length < 0 || channelBuffer.size != bytes)
+        if (! channelBuffer.resizeTo (bytes, false))
         {
             channels[0].resize (0, true);
             channels[1].resize (0, true);

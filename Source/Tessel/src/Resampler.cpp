@@ -6,9 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "Simd.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -38,28 +36,24 @@ void dotTwoRows (const float* rowA, const float* rowB, const float* x, int taps,
     int k = 0;
     double a = 0.0;
     double b = 0.0;
-#if defined(__SSE2__)
     if (stride == 1)
     {
-        __m128d a0 = _mm_setzero_pd(), a1 = _mm_setzero_pd();
-        __m128d b0 = _mm_setzero_pd(), b1 = _mm_setzero_pd();
+        using namespace simd::sse2;
+        D2 a0 = D2::zero(), a1 = D2::zero(), b0 = D2::zero(), b1 = D2::zero();
         for (; k + 4 <= taps; k += 4)
         {
-            const __m128 v = _mm_loadu_ps (x + k);
-            const __m128 pa = _mm_mul_ps (_mm_loadu_ps (rowA + k), v);
-            const __m128 pb = _mm_mul_ps (_mm_loadu_ps (rowB + k), v);
-            a0 = _mm_add_pd (a0, _mm_cvtps_pd (pa));
-            a1 = _mm_add_pd (a1, _mm_cvtps_pd (_mm_movehl_ps (pa, pa)));
-            b0 = _mm_add_pd (b0, _mm_cvtps_pd (pb));
-            b1 = _mm_add_pd (b1, _mm_cvtps_pd (_mm_movehl_ps (pb, pb)));
+            const F4 v = F4::load (x + k);
+            const F4 pa = F4::load (rowA + k) * v;
+            const F4 pb = F4::load (rowB + k) * v;
+            a0 = a0 + widenLow (pa);
+            a1 = a1 + widenHigh (pa);
+            b0 = b0 + widenLow (pb);
+            b1 = b1 + widenHigh (pb);
         }
-        double lanes[2];
-        _mm_storeu_pd (lanes, _mm_add_pd (a0, a1));
-        a = lanes[0] + lanes[1];
-        _mm_storeu_pd (lanes, _mm_add_pd (b0, b1));
-        b = lanes[0] + lanes[1];
+        const D2 sa = a0 + a1, sb = b0 + b1;
+        a = sa.first() + sa.second();
+        b = sb.first() + sb.second();
     }
-#endif
     double a2 = 0.0, b2 = 0.0;
     for (; k + 2 <= taps; k += 2)
     {
@@ -130,15 +124,13 @@ void Resampler::setRates (double inRate_, double outRate_)
 bool Resampler::growInput (int numFrames, int numChannels)
 {
     const std::int64_t bytes = static_cast<std::int64_t> (numFrames) * numChannels * 4;
-    if (numFrames < 0 || bytes > maxBytes)
-        return false;
     // Under AddressSanitizer the spare bytes beyond the store's size are off limits, so a write
     // past the room handed out is caught even though the allocation has slack.
     KTO_UNPOISON (input.data, static_cast<size_t> (input.allocated));
-    input.resize (static_cast<std::int32_t> (bytes), false);
+    const bool grown = input.resizeTo (bytes, false);
     if (input.data != nullptr)
         KTO_POISON (static_cast<char*> (input.data) + input.size, static_cast<size_t> (input.allocated - input.size));
-    return input.size == bytes;
+    return grown;
 }
 
 int Resampler::prepare (int outFrames, int numChannels, float** inputPointer)
@@ -203,8 +195,7 @@ void Resampler::buildSincTable (double cutoff)
     const int half = d / 2;
 
     const std::int64_t count = static_cast<std::int64_t> (d) * (P + 1);
-    table.resize (static_cast<std::int32_t> (count * 4), true);
-    if (d <= 0 || table.size != count * 4)
+    if (! table.resizeTo (count * 4, true) || d <= 0)
     {
         tableSincSize = 0;
         return;

@@ -1,0 +1,92 @@
+// A render must not depend on the CPU it ran on: the engine gives the same bytes at every vector
+// level this machine has, and the same bytes as the engine had before its vector layer.
+
+#include "Convolver.h"
+#include "Resources.h"
+#include "SimdLevel.h"
+
+#include <juce_audio_formats/juce_audio_formats.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace
+{
+Buffer firstImpulse()
+{
+    const auto& entry = kto::resources::table[0];
+    juce::FlacAudioFormat flac;
+    std::unique_ptr<juce::AudioFormatReader> reader (
+        flac.createReaderFor (new juce::MemoryInputStream (entry.data, static_cast<size_t> (entry.size), false), true));
+    Buffer b (2, static_cast<int> (reader->lengthInSamples), 44100);
+    reader->read (&b.audio, 0, b.audio.getNumSamples(), 0, true, true);
+    return b;
+}
+
+// Mono decaying noise that, unlike the first embedded response, also sounds in the direct-form head.
+Buffer monoNoiseImpulse()
+{
+    constexpr int frames = 60000;
+    Buffer b (1, frames, 44100);
+    std::uint32_t seed = 7;
+    for (int i = 0; i < frames; ++i)
+    {
+        seed = seed * 1664525u + 1013904223u;
+        b.audio.setSample (0, i, static_cast<float> ((static_cast<double> (seed >> 8) / 8388608.0 - 1.0) * std::exp (-4.0 * i / frames)));
+    }
+    return b;
+}
+
+// 20 s of stereo noise through the convolver in blocks; FNV-1a over the output bytes.
+std::uint64_t renderChecksum (Buffer& impulse, int block)
+{
+    constexpr int frames = 20 * 44100;
+    std::vector<float> signal (2 * static_cast<size_t> (frames));
+    std::uint32_t seed = 1;
+    for (auto& x : signal)
+    {
+        seed = seed * 1664525u + 1013904223u;
+        x = static_cast<float> (static_cast<double> (seed >> 8) / 8388608.0 - 1.0) * 0.5f;
+    }
+    Convolver convolver (&impulse);
+    convolver.prepare (44100.0);
+    for (int start = 0; start < frames; start += block)
+    {
+        float* channels[2] = { signal.data() + start, signal.data() + frames + start };
+        convolver.process (channels, 2, std::min (block, frames - start));
+    }
+    std::uint64_t hash = 14695981039346656037ull;
+    const auto* bytes = reinterpret_cast<const unsigned char*> (signal.data());
+    for (size_t i = 0; i < signal.size() * sizeof (float); ++i)
+        hash = (hash ^ bytes[i]) * 1099511628211ull;
+    return hash;
+}
+} // namespace
+
+TEST (SimdLevel, EveryLevelRendersTheSameBytes)
+{
+    Buffer embedded = firstImpulse(), mono = monoNoiseImpulse();
+    const SimdLevel best = simdLevel();
+    struct Case
+    {
+        Buffer* impulse;
+        int block;
+        std::uint64_t before; // the engine's output before it had vector levels
+    };
+    for (const Case c : { Case { &embedded, 64, 0xe2d974e8723ace84ull }, Case { &embedded, 37, 0xe2d974e8723ace84ull },
+                          Case { &mono, 64, 0x3cb40e15d2b260aaull }, Case { &mono, 37, 0x2ce178711bae3ceaull } })
+        for (const SimdLevel level : { SimdLevel::sse2, SimdLevel::avx2, SimdLevel::avx512 })
+        {
+            if (! simdUseLevel (level))
+                continue;
+            SCOPED_TRACE (testing::Message() << (c.impulse == &mono ? "mono noise" : "impulse 1") << ", block " << c.block
+                                             << ", level " << simdLevelName (level));
+            EXPECT_EQ (renderChecksum (*c.impulse, c.block), c.before);
+        }
+    simdUseLevel (best);
+}
