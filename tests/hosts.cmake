@@ -19,7 +19,7 @@ if(TARGET VorrelKTOstvikReverb_VST3 AND TARGET VorrelKTOstvikReverb_LV2)
 
   file(GLOB KTO_HOST_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/hosts/*.cpp)
   add_executable(plugin_host_tests ${KTO_HOST_TEST_SOURCES})
-  target_link_libraries(plugin_host_tests PRIVATE kto_host_juce kto_resources kto_warnings GTest::gtest)
+  target_link_libraries(plugin_host_tests PRIVATE kto_test_no_display kto_host_juce kto_resources kto_warnings GTest::gtest)
   target_compile_definitions(plugin_host_tests PRIVATE
     KTO_VST3_BUNDLE="$<GENEX_EVAL:$<TARGET_PROPERTY:VorrelKTOstvikReverb_VST3,JUCE_PLUGIN_ARTEFACT_FILE>>"
     KTO_LV2_BUNDLE="$<GENEX_EVAL:$<TARGET_PROPERTY:VorrelKTOstvikReverb_LV2,JUCE_PLUGIN_ARTEFACT_FILE>>"
