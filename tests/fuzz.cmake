@@ -23,9 +23,9 @@ foreach(name state presets)
     add_executable(${target} ${sources} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/ReplayMain.cpp)
     add_test(NAME ${target} COMMAND ${target} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/${name})
     # Some seeds once made the parser loop forever: a hang must fail, not stall the run.
-    set_tests_properties(${target} PROPERTIES TIMEOUT 60 ENVIRONMENT ${KTO_HEADLESS})
+    set_tests_properties(${target} PROPERTIES TIMEOUT 60)
   endif()
-  target_link_libraries(${target} PRIVATE VorrelKTOstvikReverb kto_warnings)
+  target_link_libraries(${target} PRIVATE kto_test_no_display VorrelKTOstvikReverb kto_warnings)
   target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/fuzz
     $<TARGET_PROPERTY:VorrelKTOstvikReverb,INCLUDE_DIRECTORIES>)
   target_compile_definitions(${target} PRIVATE $<TARGET_PROPERTY:VorrelKTOstvikReverb,COMPILE_DEFINITIONS>)

@@ -165,11 +165,6 @@ void HostedPlugin::restoreState (const juce::MemoryBlock& state)
     instance->setStateInformation (state.getData(), (int) state.getSize());
 }
 
-void pumpMessages (int milliseconds)
-{
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
-}
-
 void shutDownFormats()
 {
     theFormats.reset();

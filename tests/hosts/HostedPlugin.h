@@ -62,9 +62,6 @@ private:
     juce::MidiBuffer midi;
 };
 
-// Runs the message loop for the given time, so that the plug-in's timers get their ticks.
-void pumpMessages (int milliseconds);
-
 // Destroys the format objects before JUCE shuts down.
 void shutDownFormats();
 

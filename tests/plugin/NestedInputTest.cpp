@@ -2,10 +2,10 @@
 // host's worker thread may have: nothing crashes and nothing changes.
 #include "PluginHarness.h"
 
+#include "../support/TemporaryHome.h"
 #include "../support/Waiting.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -41,12 +41,8 @@ public:
 
 TEST (NestedInput, ADeepStateAndADeepPresetsFileChangeNothingOnASmallStack)
 {
-    const auto home = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("kto_home", "");
-    ASSERT_TRUE (home.createDirectory().wasOk());
-    const std::string oldHome = std::getenv ("HOME") != nullptr ? std::getenv ("HOME") : "";
-    setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
-
-    const auto file = home.getChildFile (".config").getChildFile (Processor::presetsPath);
+    TemporaryHome home;
+    const auto file = home.folder.getChildFile (".config").getChildFile (Processor::presetsPath);
     const std::string presets = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PRESETS><preset1 mixID=\"0.9\" presetName=\"mine\"/>"
                                 + nested ("<a>", "</a>") + "</PRESETS>\n";
     ASSERT_TRUE (file.getParentDirectory().createDirectory().wasOk());
@@ -90,6 +86,4 @@ TEST (NestedInput, ADeepStateAndADeepPresetsFileChangeNothingOnASmallStack)
         EXPECT_TRUE (after == juce::MemoryBlock (presets.data(), presets.size()));
         EXPECT_EQ (file.getParentDirectory().getNumberOfChildFiles (juce::File::findFiles), 1);
     }
-    setenv ("HOME", oldHome.c_str(), 1);
-    home.deleteRecursively();
 }

@@ -185,6 +185,17 @@ TEST_F (PresetStoreTest, KeepsAForeignRootTagWhenRewriting)
           "</MyList>\r\n");
 }
 
+TEST_F (PresetStoreTest, AFileWithCommentsAndInstructionsKeepsItsPresets)
+{
+    writeFile ("<?xml version=\"1.0\"?>\n<?xml-stylesheet href=\"p.xsl\"?>\n<!-- R&B -->\n"
+               "<PRESETS><preset1 mixID=\"0.3\" presetName=\"mine\"/></PRESETS>\n");
+    PresetStore store (proc.getParameters(), relativePath);
+    EXPECT_EQ (store.getPresetNames(), juce::StringArray ({ "mine" }));
+    ASSERT_TRUE (store.savePreset ("new"));
+    EXPECT_EQ (store.getPresetNames(), juce::StringArray ({ "mine", "new" }));
+    EXPECT_FALSE (file.getSiblingFile ("presets.xml.bak").exists());
+}
+
 TEST_F (PresetStoreTest, KeepsACopyOfAnUnparseableFileBeforeRewritingIt)
 {
     const std::string broken = "<PRESETS>\n  <preset1 mixID=\"0.3\" presetName=\"precious\"/>\n  <preset2 mixID=";

@@ -3,6 +3,7 @@
 #include "PresetStore.h"
 #include "Processor.h"
 
+#include "../support/TemporaryHome.h"
 #include "../support/Waiting.h"
 
 #include <gtest/gtest.h>
@@ -41,33 +42,9 @@ juce::AudioProcessorParameter* parameterNamed (juce::AudioProcessor& p, const ju
 
 float typeValue (int type) { return (float) (type - 1) / 5.0f; }
 
-// A fresh HOME, so the presets written here land in a folder of their own.
-class TemporaryHome
-{
-public:
-    TemporaryHome()
-    {
-        std::string path = "/tmp/kto_stress_home_XXXXXX";
-        if (mkdtemp (path.data()) == nullptr)
-            std::abort();
-        folder = path;
-        if (const char* old = std::getenv ("HOME"))
-            previous = old;
-        setenv ("HOME", folder.c_str(), 1);
-    }
-    ~TemporaryHome()
-    {
-        setenv ("HOME", previous.c_str(), 1);
-        juce::File (juce::String (folder)).deleteRecursively();
-    }
-
-private:
-    std::string folder, previous;
-};
-
 TEST (ProcessorStress, EverythingAtOnceStaysCleanAndRaceFree)
 {
-    TemporaryHome home;
+    ktotest::TemporaryHome home;
     juce::ScopedJuceInitialiser_GUI juceInit;
     Processor p;
     juce::AudioProcessor::BusesLayout stereo;
@@ -206,7 +183,7 @@ TEST (ProcessorStress, DestroyedOnAHostThreadWhileTheMessageThreadRunsTimers)
 {
     // As JUCE's LV2 wrapper does on Linux: instances made and destroyed on a host thread while
     // the message thread dispatches their loaders' ticks, some of them mid-load.
-    TemporaryHome home;
+    ktotest::TemporaryHome home;
     juce::ScopedJuceInitialiser_GUI juceInit;
     Processor keeper; // holds the shared look-and-feel, so instances on the host thread never make or drop it
 
