@@ -23,7 +23,7 @@ foreach(name state presets)
     add_executable(${target} ${sources} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/ReplayMain.cpp)
     add_test(NAME ${target} COMMAND ${target} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/${name})
     # Some seeds once made the parser loop forever: a hang must fail, not stall the run.
-    set_tests_properties(${target} PROPERTIES TIMEOUT 60)
+    set_tests_properties(${target} PROPERTIES TIMEOUT 60 ENVIRONMENT ${KTO_NO_DISPLAY})
   endif()
   target_link_libraries(${target} PRIVATE VorrelKTOstvikReverb kto_warnings)
   target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/fuzz

@@ -7,4 +7,4 @@ target_include_directories(plugin_stress PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
   $<TARGET_PROPERTY:VorrelKTOstvikReverb,INCLUDE_DIRECTORIES>)
 target_compile_definitions(plugin_stress PRIVATE $<TARGET_PROPERTY:VorrelKTOstvikReverb,COMPILE_DEFINITIONS>)
 add_test(NAME plugin_stress COMMAND plugin_stress)
-set_tests_properties(plugin_stress PROPERTIES TIMEOUT 120 ENVIRONMENT "DISPLAY=")
+set_tests_properties(plugin_stress PROPERTIES TIMEOUT 120 ENVIRONMENT ${KTO_NO_DISPLAY})

@@ -16,7 +16,8 @@ int main (int argc, char** argv)
     if (mkdtemp (homeTemplate.data()) == nullptr)
         return 2;
     setenv ("HOME", homeTemplate.c_str(), 1);
-    unsetenv ("DISPLAY");
+    // No windows here: ":" names no display, so JUCE does not fall back to ":0.0".
+    setenv ("DISPLAY", ":", 1);
 
     int result = 0;
     {
