@@ -52,11 +52,20 @@ public:
     void processBlock (juce::AudioBuffer<float>& block);
     // Runs the whole input through the plug-in in blocks whose sizes cycle through the pattern.
     juce::AudioBuffer<float> run (const juce::AudioBuffer<float>& input, const std::vector<int>& blockSizes);
+    // The same in blocks of blockSize, once the loader has the selected reverb type in: the first
+    // block goes in again and again, pumping messages, while it comes back as the input x 0.25 of
+    // a pending load (so that block must not be silent). An empty buffer when that lasts more than
+    // a minute.
+    juce::AudioBuffer<float> runOnceLoaded (const juce::AudioBuffer<float>& input, int blockSize);
 
     juce::MemoryBlock saveState();
     void restoreState (const juce::MemoryBlock& state);
 
 private:
+    // Samples start..length-1 of input through the plug-in, into the same place in output.
+    void runRange (const juce::AudioBuffer<float>& input, const std::vector<int>& blockSizes, int start, int length,
+                   juce::AudioBuffer<float>& output);
+
     std::unique_ptr<juce::AudioPluginInstance> instance;
     juce::String loadError;
     juce::MidiBuffer midi;

@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <limits>
 #include <thread>
+#include <vector>
 
 using namespace ktotest;
 
@@ -403,4 +405,49 @@ TEST (PluginState, BlocksThatAreNotOurStateChangeNothing)
     EXPECT_EQ (p.getParameters()[3]->getValue(), 1.0f);
     EXPECT_EQ (p.getParameters()[2]->getValue(), 0.75f);
     EXPECT_EQ (p.getParameters()[1]->getValue(), 0.0f);
+}
+
+TEST (PluginState, OnlyTheLv2BuildReportsItsValuesAndOnlyLinuxFormatsNameTheProgram)
+{
+    struct Heard : juce::AudioProcessorListener
+    {
+        void audioProcessorParameterChanged (juce::AudioProcessor*, int index, float value) override { values[(size_t) index].push_back (value); }
+        void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int) override { ++gestures; }
+        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+        std::array<std::vector<float>, 4> values;
+        int gestures = 0;
+    };
+    using P = juce::AudioProcessor;
+    const struct { P::WrapperType type; bool reports; const char* programName; } rows[] = {
+        { P::wrapperType_AudioUnit, false, "" }, { P::wrapperType_Standalone, false, "" },
+        { P::wrapperType_VST3, false, "Untitled" }, { P::wrapperType_LV2, true, "Untitled" } };
+    const std::array<float, 4> restored { 1.0f, 0.6f, 0.203125f, 0.75f };
+    juce::ScopedJuceInitialiser_GUI gui;
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE (P::getWrapperTypeDescription (row.type));
+        P::setTypeOfNextNewPlugin (row.type);
+        Processor p;
+        P::setTypeOfNextNewPlugin (P::wrapperType_Undefined);
+        EXPECT_EQ (p.getProgramName (0), row.programName);
+        for (size_t i = 0; i < 4; ++i)
+            p.getParameters()[(int) i]->setValue (restored[i]);
+        juce::MemoryBlock state;
+        p.getStateInformation (state);
+        for (auto* param : p.getParameters())
+            param->setValue (param->getDefaultValue());
+
+        // The wrapper starts listening, prepares once, and later restores a state.
+        Heard heard;
+        p.addListener (&heard);
+        p.prepareToPlay (44100.0, block);
+        p.setStateInformation (state.getData(), (int) state.getSize());
+        p.removeListener (&heard);
+        for (size_t i = 0; i < 4; ++i)
+        {
+            const auto fresh = p.getParameters()[(int) i]->getDefaultValue();
+            EXPECT_EQ (heard.values[i], row.reports ? std::vector<float> ({ fresh, restored[i] }) : std::vector<float>()) << i;
+        }
+        EXPECT_EQ (heard.gestures, 0);
+    }
 }
