@@ -3,6 +3,7 @@
 #include "HostedPlugin.h"
 #include "Resources.h"
 #include "ScreenProbe.h"
+#include "Waiting.h"
 
 #include <gtest/gtest.h>
 
@@ -46,18 +47,6 @@ struct Watchdog
     std::thread thread;
 };
 
-template <typename Condition>
-bool waitFor (Condition&& condition)
-{
-    const auto end = juce::Time::getMillisecondCounter() + 60000;
-    while (! condition())
-    {
-        if (juce::Time::getMillisecondCounter() > end)
-            return false;
-        kto::host::pumpMessages (5);
-    }
-    return true;
-}
 
 // Blocks of silence on a thread of their own, with the transport playing, as a host renders.
 struct Transport : juce::AudioPlayHead
@@ -151,7 +140,7 @@ TEST_P (EditorHost, OpensPaintedAtItsSizeFollowsTheHostAndReportsABypassClick)
     editor->setTopLeftPosition (windowAt);
     editor->addToDesktop (0);
     editor->setVisible (true);
-    EXPECT_TRUE (waitFor ([&] { return editor->getWidth() == 550 && editor->getHeight() == 500; }))
+    EXPECT_TRUE (ktotest::waitFor ("the editor at 550 x 500", [&] { return editor->getWidth() == 550 && editor->getHeight() == 500; }))
         << editor->getBounds().toString();
 
     const auto& entry = kto::resources::table[kto::resources::background];
@@ -166,7 +155,7 @@ TEST_P (EditorHost, OpensPaintedAtItsSizeFollowsTheHostAndReportsABypassClick)
     };
     const Sample bare[] = { { 10, 470 }, { 400, 300 }, { 520, 120 }, { 300, 20 }, { 150, 60 } };
     juce::Image shot;
-    EXPECT_TRUE (waitFor ([&] {
+    EXPECT_TRUE (ktotest::waitFor ("the first picture of the editor", [&] {
         shot = screen();
         for (const auto& s : bare)
             if (! near (shot.getPixelAt (s.x, s.y), backgroundAt (picture, s.x, s.y), 6))
@@ -181,7 +170,7 @@ TEST_P (EditorHost, OpensPaintedAtItsSizeFollowsTheHostAndReportsABypassClick)
 
     // Mix set by the host turns the knob's pointer to lower right.
     host.set ("Mix", 1.0f);
-    EXPECT_TRUE (waitFor ([&] {
+    EXPECT_TRUE (ktotest::waitFor ("the Mix knob turned by the host", [&] {
         shot = screen();
         return pointerAt (shot, 132, 269) && ! pointerAt (shot, 105, 200);
     }));
@@ -192,11 +181,11 @@ TEST_P (EditorHost, OpensPaintedAtItsSizeFollowsTheHostAndReportsABypassClick)
     Heard heard;
     bypass->addListener (&heard);
     kto::host::clickScreen (windowAt + juce::Point<int> (501, 34));
-    EXPECT_TRUE (waitFor ([&] { return heard.count > 0; }));
-    EXPECT_TRUE (waitFor ([&] { return ! near (screen().getPixelAt (501, 34), shot.getPixelAt (501, 34), 2); }));
+    EXPECT_TRUE (ktotest::waitFor ("the host to hear the click on Bypass", [&] { return heard.count > 0; }));
+    EXPECT_TRUE (ktotest::waitFor ("the Bypass toggle drawn on", [&] { return ! near (screen().getPixelAt (501, 34), shot.getPixelAt (501, 34), 2); }));
     // Any echo of the change through the audio path would have arrived within a few blocks.
     const int rendered = transport.blocks;
-    EXPECT_TRUE (waitFor ([&] { return transport.blocks > rendered + 20; }));
+    EXPECT_TRUE (ktotest::waitFor ("20 more blocks rendered", [&] { return transport.blocks > rendered + 20; }));
     EXPECT_EQ (heard.count, 1);
     EXPECT_EQ (heard.last, 1.0f);
     EXPECT_EQ (bypass->getValue(), 1.0f);

@@ -1,6 +1,7 @@
 #include "HostedPlugin.h"
 
 #include "Resources.h"
+#include "Waiting.h"
 
 #include <gtest/gtest.h>
 
@@ -140,13 +141,12 @@ juce::AudioBuffer<float> HostedPlugin::runOnceLoaded (const juce::AudioBuffer<fl
                 return false;
         return true;
     };
-    const auto deadline = juce::Time::getMillisecondCounter() + 60000;
-    for (runRange (input, { first }, 0, first, output); pending(); runRange (input, { first }, 0, first, output))
-    {
-        if (juce::Time::getMillisecondCounter() > deadline)
-            return {};
-        pumpMessages (10);
-    }
+    const auto loaded = ktotest::waitFor ("the loader to install the selected reverb type", [&] {
+        runRange (input, { first }, 0, first, output);
+        return ! pending();
+    });
+    if (! loaded)
+        return {};
     runRange (input, { blockSize }, first, length, output);
     return output;
 }
