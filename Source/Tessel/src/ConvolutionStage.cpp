@@ -139,12 +139,17 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
                 markFailed();
                 return 0;
             }
+            soundingTaps[i] = 0;
             if (n > 0)
             {
                 float* taps = impulseSpectra[i].alignedView();
                 const float* source = impulse->channel (i) + offset;
                 for (std::int64_t k = 0; k < n; ++k)
+                {
                     taps[n - 1 - k] = source[k];
+                    if (source[k] != 0.0f && soundingTaps[i] == 0)
+                        soundingTaps[i] = static_cast<int> (n - k);
+                }
             }
         }
         for (int c = 0; c < 2; ++c)
@@ -173,6 +178,7 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
     const auto scale = static_cast<float> (1.0 / fftSize);
     const std::int64_t spectrumFloats = 2 * static_cast<std::int64_t> (fftSize);
 
+    sounds = false;
     for (int x = 0; x < impulseChannels; ++x)
     {
         if (! impulseSpectra[x].resizeTo (alignedComplexBytes (static_cast<std::int64_t> (parts) * fftSize), true)
@@ -205,7 +211,10 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
             left -= m;
             flags[j] = peakX > impulseFloor ? 2 : (peakY > impulseFloor ? 1 : 0);
             if (flags[j] != 0)
+            {
                 fftTransform (spectrum, fftSize, 0);
+                sounds = true;
+            }
         }
     }
     return p;
@@ -389,7 +398,7 @@ void ConvolutionStage::addDirect (const float* const* block, int numSamples, int
             {
                 float* out = output[i].readPointer() + (output[i].unread() - numSamples);
                 const float* window = h.readPointer() + (h.unread() - taps - numSamples) + 1;
-                vectorKernels().directForm (impulseSpectra[v].alignedView(), taps, window, out, numSamples);
+                vectorKernels().directForm (impulseSpectra[v].alignedView(), taps, soundingTaps[v], window, out, numSamples);
                 h.consume (numSamples);
             }
         }
@@ -525,7 +534,8 @@ void ConvolutionStage::prepareSpectrum (int d, bool paired)
     const float* own = nextHop (d, work);
     const float* partner = paired ? nextHop (d + 1, work + p) : nullptr;
     const bool loud = vectorKernels().pack (slot, own, partner, p, 1.0f, silenceFloorFloat);
-    if (loud)
+    // A slot is only ever multiplied by sounding partitions: without any, it needs no transform.
+    if (loud && sounds)
         fftForwardPadded (slot, fftSize); // values p .. fftSize - 1 of the slot are zero
     ahead.spectrumReady[d] = true;
     ahead.spectrumPaired[d] = paired;

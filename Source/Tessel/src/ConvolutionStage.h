@@ -53,6 +53,10 @@ struct ConvolutionStage
     HeapBuffer overlap[2];
     HeapBuffer scratch;
     float* outputPointers[2] = { nullptr, nullptr };
+    // Direct form: per impulse channel, the taps up to the segment's last leading zero (the taps
+    // lie reversed, so the zeros are the last taps). FFT form: whether any partition sounds.
+    int soundingTaps[2] = { 0, 0 };
+    bool sounds = false;
     int offsetInImpulse = 0;
     int stagger = 0;
     bool failed = false;
