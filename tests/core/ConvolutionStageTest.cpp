@@ -1,9 +1,12 @@
 #include "ConvolutionStage.h"
 #include "ConvolutionTestSupport.h"
+#include "Kernels.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 using namespace convtest;
@@ -266,4 +269,27 @@ TEST (ConvolutionStage, EmptyImpulseChannelsPassTheInputThrough)
                     EXPECT_EQ (Signal (stage.output[c].readPointer(), stage.output[c].readPointer() + 100), x);
                 empty.release();
             }
+}
+
+TEST (ConvolutionStage, DirectFormLeavesOutOnlyZeroTapsThatChangeNoBit)
+{
+    // Taps that lie reversed end in the segment's leading zeros. Left out, they must change no
+    // output bit; a non-finite window value keeps them in (0 x NaN is NaN).
+    for (const int taps : { 3, 64, 65, 600 })
+        for (const int zeros : { 0, 1, 5, 40, 600 })
+            for (const int samples : { 64, 37 })
+                for (const bool nonFinite : { false, true })
+                {
+                    SCOPED_TRACE (testing::Message() << taps << " taps, " << zeros << " zeros, " << samples << " samples, non-finite " << nonFinite);
+                    Signal h = noise (static_cast<size_t> (taps), 15);
+                    const int sounding = std::max (taps - zeros, 0);
+                    std::fill (h.begin() + sounding, h.end(), 0.0f);
+                    Signal window = noise (static_cast<size_t> (taps + samples), 16);
+                    if (nonFinite)
+                        window[static_cast<size_t> (taps + samples / 2)] = std::numeric_limits<float>::infinity();
+                    Signal all (static_cast<size_t> (samples)), skipped (static_cast<size_t> (samples));
+                    vectorKernels().directForm (h.data(), taps, taps, window.data(), all.data(), samples);
+                    vectorKernels().directForm (h.data(), taps, sounding, window.data(), skipped.data(), samples);
+                    EXPECT_EQ (std::memcmp (all.data(), skipped.data(), all.size() * sizeof (float)), 0);
+                }
 }

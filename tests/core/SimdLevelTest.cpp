@@ -1,7 +1,8 @@
-// A render must not depend on the CPU it ran on: the engine gives the same bytes at every vector
-// level this machine has, and the same bytes as the engine had before its vector layer.
+// A render must not depend on the CPU it ran on: the engine and the transform give the same bytes
+// at every vector level this machine has, and the same bytes as they gave before the vector layer.
 
 #include "Convolver.h"
+#include "Fft.h"
 #include "Resources.h"
 #include "SimdLevel.h"
 
@@ -42,17 +43,44 @@ Buffer monoNoiseImpulse()
     return b;
 }
 
+std::uint64_t fnv (const std::vector<float>& values, std::uint64_t hash = 14695981039346656037ull)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*> (values.data());
+    for (size_t i = 0; i < values.size() * sizeof (float); ++i)
+        hash = (hash ^ bytes[i]) * 1099511628211ull;
+    return hash;
+}
+
+std::vector<float> noise (size_t count, std::uint32_t seed, float gain)
+{
+    std::vector<float> values (count);
+    for (auto& x : values)
+    {
+        seed = seed * 1664525u + 1013904223u;
+        x = static_cast<float> (static_cast<double> (seed >> 8) / 8388608.0 - 1.0) * gain;
+    }
+    return values;
+}
+
+// Every transform size forward and back, on noise; FNV-1a over the results.
+std::uint64_t fftChecksum()
+{
+    std::uint64_t hash = 14695981039346656037ull;
+    for (int n = 2; n <= 32768; n *= 2)
+        for (const int inverse : { 0, 1 })
+        {
+            auto data = noise (2 * static_cast<size_t> (n), static_cast<std::uint32_t> (n + inverse), 1.0f);
+            fftTransform (data.data(), n, inverse);
+            hash = fnv (data, hash);
+        }
+    return hash;
+}
+
 // 20 s of stereo noise through the convolver in blocks; FNV-1a over the output bytes.
 std::uint64_t renderChecksum (Buffer& impulse, int block)
 {
     constexpr int frames = 20 * 44100;
-    std::vector<float> signal (2 * static_cast<size_t> (frames));
-    std::uint32_t seed = 1;
-    for (auto& x : signal)
-    {
-        seed = seed * 1664525u + 1013904223u;
-        x = static_cast<float> (static_cast<double> (seed >> 8) / 8388608.0 - 1.0) * 0.5f;
-    }
+    std::vector<float> signal = noise (2 * static_cast<size_t> (frames), 1, 0.5f);
     Convolver convolver (&impulse);
     convolver.prepare (44100.0);
     for (int start = 0; start < frames; start += block)
@@ -60,11 +88,7 @@ std::uint64_t renderChecksum (Buffer& impulse, int block)
         float* channels[2] = { signal.data() + start, signal.data() + frames + start };
         convolver.process (channels, 2, std::min (block, frames - start));
     }
-    std::uint64_t hash = 14695981039346656037ull;
-    const auto* bytes = reinterpret_cast<const unsigned char*> (signal.data());
-    for (size_t i = 0; i < signal.size() * sizeof (float); ++i)
-        hash = (hash ^ bytes[i]) * 1099511628211ull;
-    return hash;
+    return fnv (signal);
 }
 } // namespace
 
@@ -88,5 +112,19 @@ TEST (SimdLevel, EveryLevelRendersTheSameBytes)
                                              << ", level " << simdLevelName (level));
             EXPECT_EQ (renderChecksum (*c.impulse, c.block), c.before);
         }
+    simdUseLevel (best);
+}
+
+TEST (SimdLevel, EveryLevelTransformsToTheSameBytes)
+{
+    // All fifteen sizes, as the transform gave them before it had vector levels.
+    const SimdLevel best = simdLevel();
+    for (const SimdLevel level : { SimdLevel::sse2, SimdLevel::avx2, SimdLevel::avx512 })
+    {
+        if (simdUseLevel (level))
+        {
+            EXPECT_EQ (fftChecksum(), 0x8bcc7dfdf7db5b8dull) << simdLevelName (level);
+        }
+    }
     simdUseLevel (best);
 }

@@ -49,9 +49,17 @@ std::int64_t alignedComplexBytes (std::int64_t count) { return count > 0 ? count
 
 int ConvolutionStage::WorkAhead::budget (int parts, int wanted, int partLen)
 {
-    std::int64_t n = ((parts - 1) * 2 * static_cast<std::int64_t> (std::max (wanted, 1)) + partLen - 1) / partLen;
-    n = (n + 3) / 4 * 4;
-    return static_cast<int> (std::clamp<std::int64_t> (n, 1, parts - 1));
+    // A host keeps its block size, so the division is done once per size.
+    if (parts != budgetKey[0] || wanted != budgetKey[1] || partLen != budgetKey[2])
+    {
+        std::int64_t n = ((parts - 1) * 2 * static_cast<std::int64_t> (std::max (wanted, 1)) + partLen - 1) / partLen;
+        n = (n + 3) / 4 * 4;
+        budgetKey[0] = parts;
+        budgetKey[1] = wanted;
+        budgetKey[2] = partLen;
+        lastBudget = static_cast<int> (std::clamp<std::int64_t> (n, 1, parts - 1));
+    }
+    return lastBudget;
 }
 
 ConvolutionStage::ConvolutionStage()
@@ -79,10 +87,10 @@ ConvolutionStage::~ConvolutionStage()
     }
 }
 
-int ConvolutionStage::nParts() const
+void ConvolutionStage::countParts()
 {
     const int p = partLen();
-    return (p > 0 && impulseLen > 0) ? (impulseLen + p - 1) / p : 0;
+    partCount = (p > 0 && impulseLen > 0) ? (impulseLen + p - 1) / p : 0;
 }
 
 void ConvolutionStage::markFailed()
@@ -122,6 +130,7 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
     if (forceDirect)
     {
         fftSize = 0;
+        countParts();
         for (int i = 0; i < impulseChannels; ++i)
         {
             const std::int64_t n = chLen[i];
@@ -130,12 +139,17 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
                 markFailed();
                 return 0;
             }
+            soundingTaps[i] = 0;
             if (n > 0)
             {
                 float* taps = impulseSpectra[i].alignedView();
                 const float* source = impulse->channel (i) + offset;
                 for (std::int64_t k = 0; k < n; ++k)
+                {
                     taps[n - 1 - k] = source[k];
+                    if (source[k] != 0.0f && soundingTaps[i] == 0)
+                        soundingTaps[i] = static_cast<int> (n - k);
+                }
             }
         }
         for (int c = 0; c < 2; ++c)
@@ -157,12 +171,14 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
             size *= 2;
         fftSize = holdFftSize (size);
     }
+    countParts();
 
     const int p = partLen();
     const int parts = nParts();
     const auto scale = static_cast<float> (1.0 / fftSize);
     const std::int64_t spectrumFloats = 2 * static_cast<std::int64_t> (fftSize);
 
+    sounds = false;
     for (int x = 0; x < impulseChannels; ++x)
     {
         if (! impulseSpectra[x].resizeTo (alignedComplexBytes (static_cast<std::int64_t> (parts) * fftSize), true)
@@ -195,7 +211,10 @@ int ConvolutionStage::setImpulse (const ImpulseBuffer* impulse, int fftSizeWante
             left -= m;
             flags[j] = peakX > impulseFloor ? 2 : (peakY > impulseFloor ? 1 : 0);
             if (flags[j] != 0)
+            {
                 fftTransform (spectrum, fftSize, 0);
+                sounds = true;
+            }
         }
     }
     return p;
@@ -379,7 +398,7 @@ void ConvolutionStage::addDirect (const float* const* block, int numSamples, int
             {
                 float* out = output[i].readPointer() + (output[i].unread() - numSamples);
                 const float* window = h.readPointer() + (h.unread() - taps - numSamples) + 1;
-                vectorKernels().directForm (impulseSpectra[v].alignedView(), taps, window, out, numSamples);
+                vectorKernels().directForm (impulseSpectra[v].alignedView(), taps, soundingTaps[v], window, out, numSamples);
                 h.consume (numSamples);
             }
         }
@@ -396,7 +415,7 @@ bool ConvolutionStage::shareWindowClear (int d) const
     const int parts = nParts();
     const int position = ringPos[d];
     // Both rings must hold their hops at the same positions...
-    if ((ringPos[d + 1] + 1) % parts != position)
+    if (nextRingPos (ringPos[d + 1]) != position)
         return false;
     // ...and every older slot must be common to both: silent in both, or written by one shared
     // hop. An own slot in either ring means the other channel's convolution lacks it.
@@ -404,21 +423,22 @@ bool ConvolutionStage::shareWindowClear (int d) const
     const auto* theirs = static_cast<const unsigned char*> (inputFlags[d + 1].data);
     for (int i = 1; i < parts; ++i)
     {
-        const int s = (position - i + parts) % parts;
+        const int s = position >= i ? position - i : position - i + parts;
         if (mine[s] == 2 || theirs[s] == 2 || mine[s] != theirs[s])
             return false;
     }
     return true;
 }
 
-// Whether channel d's hop and the next hop queued for channel d + 1 (copied to partnerHop) are
-// equal within the silence floor, so that one transform can serve both.
-bool ConvolutionStage::isShareCandidate (int d, int v, const float* hop, float* partnerHop) const
+// Whether the next hops queued for channels d and d + 1 are equal within the silence floor, so
+// that one transform can serve both.
+bool ConvolutionStage::isShareCandidate (int d, int v, float* spare, float* partnerSpare) const
 {
     const int p = partLen();
     if (! (d + 1 < procChannels && v < impulseChannels - 1 && hopExists (d + 1) && input[d + 1].availableBytes >= p * 4))
         return false;
-    input[d + 1].peek (partnerHop, p * 4);
+    const float* hop = nextHop (d, spare);
+    const float* partnerHop = nextHop (d + 1, partnerSpare);
     for (int i = 0; i < p; ++i)
     {
         const float difference = hop[i] - partnerHop[i];
@@ -443,7 +463,6 @@ ConvolutionStage::Hop ConvolutionStage::takeHop (int d, int v, bool paired, bool
 {
     const int f = fftSize;
     const int p = f / 2;
-    const int parts = nParts();
     const std::int64_t spectrumFloats = 2 * static_cast<std::int64_t> (f);
     float* work = scratch.alignedView() + spectrumFloats;
 
@@ -456,19 +475,18 @@ ConvolutionStage::Hop ConvolutionStage::takeHop (int d, int v, bool paired, bool
     ahead.spectrumReady[d] = false;
     const bool notSilent = ahead.spectrumLoud[d];
     float* slot = nextSlot (d);
-    ringPos[d] = (ringPos[d] + 1) % parts;
+    ringPos[d] = nextRingPos (ringPos[d]);
     auto* flagsD = static_cast<unsigned char*> (inputFlags[d].data);
 
     if (paired)
     {
         ++ahead.hopCount[d + 1];
-        ringPos[d + 1] = (ringPos[d + 1] + 1) % parts;
+        ringPos[d + 1] = nextRingPos (ringPos[d + 1]);
         input[d + 1].advance (p * 4);
         ahead.spectrumReady[d + 1] = false;
     }
     else
     {
-        input[d].peek (work, p * 4);
         const bool candidate = shareEnabled && isShareCandidate (d, v, work, work + p);
         if (! candidate)
             shareEnabled = false;
@@ -482,7 +500,7 @@ ConvolutionStage::Hop ConvolutionStage::takeHop (int d, int v, bool paired, bool
         ahead.spectrumReady[d + 1] = false;
         input[d + 1].advance (p * 4);
         ++ahead.hopCount[d + 1];
-        ringPos[d + 1] = (ringPos[d + 1] + 1) % parts;
+        ringPos[d + 1] = nextRingPos (ringPos[d + 1]);
         if (notSilent)
             std::memcpy (inputSpectra[d + 1].alignedView() + ringPos[d + 1] * spectrumFloats, slot,
                          static_cast<std::size_t> (spectrumFloats) * 4);
@@ -491,9 +509,19 @@ ConvolutionStage::Hop ConvolutionStage::takeHop (int d, int v, bool paired, bool
     return hop;
 }
 
+// The samples of channel c's next hop: in the queue when they lie in one chunk, else copied to spare.
+const float* ConvolutionStage::nextHop (int c, float* spare) const
+{
+    const int bytes = partLen() * 4;
+    if (const void* inPlace = input[c].front (bytes))
+        return static_cast<const float*> (inPlace);
+    input[c].peek (spare, bytes);
+    return spare;
+}
+
 float* ConvolutionStage::nextSlot (int d) const
 {
-    return inputSpectra[d].alignedView() + ((ringPos[d] + 1) % nParts()) * 2 * static_cast<std::int64_t> (fftSize);
+    return inputSpectra[d].alignedView() + nextRingPos (ringPos[d]) * 2 * static_cast<std::int64_t> (fftSize);
 }
 
 // The complete hop queued for channel d (with its partner's when paired), flushed and packed into
@@ -503,11 +531,11 @@ void ConvolutionStage::prepareSpectrum (int d, bool paired)
     const int p = partLen();
     float* work = scratch.alignedView() + 2 * static_cast<std::int64_t> (fftSize);
     float* slot = nextSlot (d);
-    input[d].peek (work, p * 4);
-    if (paired)
-        input[d + 1].peek (work + p, p * 4);
-    const bool loud = vectorKernels().pack (slot, work, paired ? work + p : nullptr, p, 1.0f, silenceFloorFloat);
-    if (loud)
+    const float* own = nextHop (d, work);
+    const float* partner = paired ? nextHop (d + 1, work + p) : nullptr;
+    const bool loud = vectorKernels().pack (slot, own, partner, p, 1.0f, silenceFloorFloat);
+    // A slot is only ever multiplied by sounding partitions: without any, it needs no transform.
+    if (loud && sounds)
         fftForwardPadded (slot, fftSize); // values p .. fftSize - 1 of the slot are zero
     ahead.spectrumReady[d] = true;
     ahead.spectrumPaired[d] = paired;
@@ -623,7 +651,7 @@ void ConvolutionStage::sumAhead (int d, int v, int budget)
     if (ahead.part[d] >= parts)
         return;
     const int end = std::min (parts, ahead.part[d] + budget);
-    const int newest = (ringPos[d] + 1) % parts;
+    const int newest = nextRingPos (ringPos[d]);
     if (accumulate (ahead.sum[d].alignedView(), d, v, ahead.part[d], end, newest, 2, ! ahead.any[d]))
         ahead.any[d] = true;
     ahead.part[d] = end;
@@ -660,7 +688,8 @@ int ConvolutionStage::avail (int wanted)
         return wanted;
     if (fftSize == 0)
         return output[0].unread();
-    if (! scratch.resizeTo (alignedComplexBytes (2 * static_cast<std::int64_t> (fftSize)), true))
+    const std::int64_t scratchBytes = alignedComplexBytes (2 * static_cast<std::int64_t> (fftSize));
+    if (scratch.size != scratchBytes && ! scratch.resizeTo (scratchBytes, true))
     {
         markFailed();
         return wanted;
@@ -703,7 +732,7 @@ int ConvolutionStage::avail (int wanted)
         // complete but whose output is not due yet is transformed now.
         if (! hopped && parts >= 2)
         {
-            sumAhead (d, v, WorkAhead::budget (parts, wanted, p));
+            sumAhead (d, v, ahead.budget (parts, wanted, p));
             warmNextHop (d, v, wanted);
         }
         if (input[d].availableBytes >= p * 4 && ! ahead.spectrumReady[d])

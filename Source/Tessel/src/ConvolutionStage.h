@@ -33,7 +33,9 @@ struct ConvolutionStage
 
         // Partitions to add in one call without a hop: enough to finish within half a hop's
         // worth of calls that want this many samples, in the multiply-accumulate's groups of four.
-        static int budget (int parts, int wanted, int partLen);
+        int budget (int parts, int wanted, int partLen);
+        int budgetKey[3] = { 0, 0, 0 }; // the arguments of the last budget, and its result
+        int lastBudget = 1;
     };
 
     HeapBuffer impulseSpectra[2];
@@ -51,6 +53,10 @@ struct ConvolutionStage
     HeapBuffer overlap[2];
     HeapBuffer scratch;
     float* outputPointers[2] = { nullptr, nullptr };
+    // Direct form: per impulse channel, the taps up to the segment's last leading zero (the taps
+    // lie reversed, so the zeros are the last taps). FFT form: whether any partition sounds.
+    int soundingTaps[2] = { 0, 0 };
+    bool sounds = false;
     int offsetInImpulse = 0;
     int stagger = 0;
     bool failed = false;
@@ -81,9 +87,11 @@ struct ConvolutionStage
     int avail (int wanted);
 
     int partLen() const { return fftSize / 2; }
-    int nParts() const;
+    int nParts() const { return partCount; }
 
 private:
+    int partCount = 0; // nParts, counted when the segment or the FFT size changes
+
     // What taking a hop left for the sum and the output.
     struct Hop
     {
@@ -92,11 +100,14 @@ private:
     };
 
     void markFailed();
+    void countParts();
+    int nextRingPos (int position) const { return position + 1 < partCount ? position + 1 : 0; }
     bool rebuildRings (int numChannels);
     void addDirect (const float* const* block, int numSamples, int numChannels);
     bool hopExists (int channel) const;
     bool shareWindowClear (int d) const;
-    bool isShareCandidate (int d, int v, const float* hop, float* partnerHop) const;
+    bool isShareCandidate (int d, int v, float* spare, float* partnerSpare) const;
+    const float* nextHop (int c, float* spare) const;
     void processHop (int d, int v, bool paired, bool& shareEnabled);
     Hop takeHop (int d, int v, bool paired, bool& shareEnabled);
     float* sumProducts (int d, int v, const Hop& hop, bool& anyProduct);

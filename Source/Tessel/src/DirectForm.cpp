@@ -6,6 +6,9 @@
 #include "Kernels.h"
 #include "Simd.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace simd::KTO_SIMD_LEVEL
 {
 namespace
@@ -93,13 +96,34 @@ void directFormDouble (const float* taps, int numTaps, const float* window, floa
     if (pairsEnd < numSamples)
         directFormFloat (taps, numTaps, window + pairsEnd, out + pairsEnd, numSamples - pairsEnd);
 }
+
+bool allFinite (const float* values, int count)
+{
+    std::uint32_t infinite = 0;
+    for (int i = 0; i < count; ++i)
+    {
+        std::uint32_t bits;
+        std::memcpy (&bits, values + i, sizeof bits);
+        infinite |= static_cast<std::uint32_t> ((bits & 0x7f800000u) == 0x7f800000u);
+    }
+    return infinite == 0;
+}
 } // namespace
 
-void directForm (const float* taps, int numTaps, const float* window, float* out, int numSamples)
+void directForm (const float* taps, int numTaps, int soundingTaps, const float* window, float* out, int numSamples)
 {
-    if (numTaps <= doubleTapLimit)
-        directFormDouble (taps, numTaps, window, out, numSamples);
+    // A zero tap's products are zeros, which leave every sum as it is (a sum that starts at +0 is
+    // never -0), unless a window value is infinite or NaN. So the zero taps at the end are left
+    // out, in whole groups of four for the odd output's single-precision groups; the path still
+    // follows the full count.
+    int summed = numTaps;
+    if (soundingTaps < numTaps && allFinite (window, numTaps + numSamples - 1))
+        summed = std::min (numTaps, (soundingTaps + 3) / 4 * 4);
+    if (summed == 0)
+        std::fill (out, out + numSamples, 0.0f);
+    else if (numTaps <= doubleTapLimit)
+        directFormDouble (taps, summed, window, out, numSamples);
     else
-        directFormFloat (taps, numTaps, window, out, numSamples);
+        directFormFloat (taps, summed, window, out, numSamples);
 }
 } // namespace simd::KTO_SIMD_LEVEL

@@ -337,6 +337,14 @@ void BlockQueue::peek (void* destination, std::int32_t length) const
     }
 }
 
+const void* BlockQueue::front (std::int32_t length) const
+{
+    if (length <= 0 || length > availableBytes || heapPointerCount (chunks) == 0)
+        return nullptr;
+    BlockQueueChunk* chunk = chunkAt (chunks, 0);
+    return static_cast<std::int64_t> (readOffset) + length <= chunk->used ? chunk->bytes() + readOffset : nullptr;
+}
+
 void BlockQueue::advance (std::int32_t length)
 {
     if (length <= 0)

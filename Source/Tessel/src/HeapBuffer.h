@@ -84,6 +84,8 @@ struct BlockQueue
     void* add (const void* source, std::int32_t length);
     // Copies up to length unread bytes without consuming them.
     void peek (void* destination, std::int32_t length) const;
+    // The next length unread bytes in place, when they lie in one chunk; null otherwise.
+    const void* front (std::int32_t length) const;
     // Consumes length bytes from the front.
     void advance (std::int32_t length);
     // Drops all unread bytes, keeping chunks for reuse up to limit (negative: maxFreeChunks).

@@ -21,8 +21,9 @@ struct VectorKernels
     // acc (+)= a[0] x b[0] + a[1] x b[1] + ... over count floats of interleaved complex values
     // (count a multiple of 8), products added in that order; with store the first is stored.
     void (*multiplyAccumulate) (float* acc, const float* const* a, const float* const* b, int pairs, int count, bool store);
-    // out[j] = sum over m < numTaps of taps[m] x window[j + m], in double, rounded once.
-    void (*directForm) (const float* taps, int numTaps, const float* window, float* out, int numSamples);
+    // out[j] = sum over m < numTaps of taps[m] x window[j + m], in double, rounded once. The taps
+    // from soundingTaps on are zero.
+    void (*directForm) (const float* taps, int numTaps, int soundingTaps, const float* window, float* out, int numSamples);
     // destination[i] += source[i]
     void (*addSamples) (float* destination, const float* source, int count);
 };
@@ -39,7 +40,8 @@ const VectorKernels& vectorKernels();
         void overlapAdd (const float* values, int part, float* overlap, float* out, int count);                   \
         void multiplyAccumulate (float* acc, const float* const* a, const float* const* b, int pairs, int count,  \
                                  bool store);                                                                     \
-        void directForm (const float* taps, int numTaps, const float* window, float* out, int numSamples);        \
+        void directForm (const float* taps, int numTaps, int soundingTaps, const float* window, float* out,       \
+                         int numSamples);                                                                         \
         void addSamples (float* destination, const float* source, int count);                                     \
     }
 
