@@ -180,9 +180,7 @@ TEST_P (EditorHost, OpensPaintedAtItsSizeFollowsTheHostAndReportsABypassClick)
         return near (shot.getPixelAt (47, 88), juce::Colour (0xff303030), 3) && pointerAt (shot, 105, 200);
     }));
 
-    // The transport starts once the editor is up: with blocks rendered while JUCE's LV2 host
-    // embeds the plug-in's window, its embedding window sometimes stays 1 x 1 (the plug-in's
-    // window inside it is 550 x 500), a race in the host's X embedding.
+    // From here on blocks render on a playing transport, as in a session that plays.
     Transport transport (host);
 
     // Mix set by the host turns the knob's pointer to lower right.
