@@ -142,6 +142,12 @@ TEST_P (EditorHost, OpensPaintedAtItsSizeFollowsTheHostAndReportsABypassClick)
     editor->setVisible (true);
     EXPECT_TRUE (ktotest::waitFor ("the editor at 550 x 500", [&] { return editor->getWidth() == 550 && editor->getHeight() == 500; }))
         << editor->getBounds().toString();
+    // JUCE's LV2 host embeds the plug-in's window twice over. When the plug-in's window gets its
+    // size before the inner embedding watches it, that embedding stays 1 x 1 and hides it: a race
+    // on the host's side. A resize through the host's LV2 resize call makes it catch up.
+    if (GetParam() == Format::lv2)
+        for (const int height : { 501, 500 })
+            editor->setSize (550, height);
 
     const auto& entry = kto::resources::table[kto::resources::background];
     const auto picture = juce::ImageFileFormat::loadFrom (entry.data, (size_t) entry.size);
@@ -163,9 +169,7 @@ TEST_P (EditorHost, OpensPaintedAtItsSizeFollowsTheHostAndReportsABypassClick)
         return near (shot.getPixelAt (47, 88), juce::Colour (0xff303030), 3) && pointerAt (shot, 105, 200);
     }));
 
-    // The transport starts once the editor is up: with blocks rendered while JUCE's LV2 host
-    // embeds the plug-in's window, its embedding window sometimes stays 1 x 1 (the plug-in's
-    // window inside it is 550 x 500), a race in the host's X embedding.
+    // From here on blocks render on a playing transport, as in a session that plays.
     Transport transport (host);
 
     // Mix set by the host turns the knob's pointer to lower right.
