@@ -32,5 +32,5 @@ if(TARGET VorrelKTOstvikReverb_VST3 AND TARGET VorrelKTOstvikReverb_LV2)
   add_dependencies(plugin_host_tests VorrelKTOstvikReverb_VST3 VorrelKTOstvikReverb_LV2)
   # One ctest entry per case; the program gives itself a temporary HOME and an X server of its own.
   gtest_discover_tests(plugin_host_tests DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 300 ENVIRONMENT "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/hosts/lsan.supp")
+    PROPERTIES TIMEOUT 300 ENVIRONMENT "LSAN_OPTIONS=use_tls=0:suppressions=${CMAKE_CURRENT_SOURCE_DIR}/hosts/lsan.supp")
 endif()
