@@ -8,28 +8,23 @@
 
 #include <gtest/gtest.h>
 
+#include "Waiting.h"
+
 #include <string>
 #include <vector>
 
 namespace ktotest
 {
-// Runs the message loop until the condition holds; false after the deadline.
+// The editor tests' conditions are named by the assertion that awaits them.
 template <typename Condition>
-bool waitFor (Condition&& condition, int deadlineMs = 60000)
+::testing::AssertionResult waitFor (Condition&& condition)
 {
-    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) deadlineMs;
-    while (! condition())
-    {
-        if (juce::Time::getMillisecondCounter() > end)
-            return false;
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (2);
-    }
-    return true;
+    return waitFor ("the condition of an editor test", std::forward<Condition> (condition));
 }
 
 // Waits until a 30 Hz timer of our own has ticked n times: the controls' timers, on the same
 // timer thread with the same period, have then had about as many ticks.
-inline bool waitTicks (int n)
+inline ::testing::AssertionResult waitTicks (int n)
 {
     struct Ticker : juce::Timer
     {
@@ -129,7 +124,7 @@ struct Pointer
 };
 
 // Clicks c until it has the keyboard focus: a window takes it only once the server has mapped it.
-inline bool focusByClicking (juce::Component& c)
+inline ::testing::AssertionResult focusByClicking (juce::Component& c)
 {
     return waitFor ([&] {
         if (! c.hasKeyboardFocus (true))
