@@ -4,7 +4,6 @@
 
 #include "XmlText.h"
 
-#include <cmath>
 #include <limits>
 #include <thread>
 
@@ -13,18 +12,10 @@ namespace
 constexpr float bypassThreshold = 0.5f;
 constexpr float pendingAttenuation = 0.25f;
 constexpr float gainFloorDb = -100.0f;
-constexpr float decibelFactor = 0.05f;
 constexpr float mixDivisor = 100.0f;
-constexpr int stateMagic = 0x21324356;
 // Twice the highest rate audio interfaces offer; above it the resampled impulse responses would
 // run to gigabytes.
 constexpr double maxSampleRate = 1536000.0;
-
-// The real-unit value the audio road works with.
-float realValue (const zmk::ParamStep* p) noexcept
-{
-    return p->get();
-}
 } // namespace
 
 Processor::Processor()
@@ -114,8 +105,8 @@ void Processor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer
     if (nIn == 1 && nOut == 2 && numChannels >= 2 && numSamples > 0 && ! buffer.hasBeenCleared())
         buffer.copyFrom (1, 0, buffer, 0, 0, numSamples);
 
-    const float bypass = realValue (bypassParam);
-    impulseLoader.setImpulseType (reverbTypeFromValue (realValue (revTypeParam)));
+    const float bypass = bypassParam->get();
+    impulseLoader.setImpulseType (reverbTypeFromValue (revTypeParam->get()));
     const bool pending = impulseLoader.isPending();
 
     if (bypass >= bypassThreshold)
@@ -141,9 +132,8 @@ void Processor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer
         return;
     }
 
-    const float gainDb = realValue (gainParam);
-    const float g = gainDb > gainFloorDb ? std::pow (10.0f, gainDb * decibelFactor) : 0.0f;
-    const float m = realValue (mixParam) / mixDivisor;
+    const float g = juce::Decibels::decibelsToGain (gainParam->get(), gainFloorDb);
+    const float m = mixParam->get() / mixDivisor;
     const float d = 1.0f - m;
 
     // A block longer than the dry room prepared for it goes through in pieces that fit, so the
@@ -210,15 +200,7 @@ void Processor::getStateInformation (juce::MemoryBlock& destData)
     {
         juce::XmlElement state ("MYPLUGINSETTINGS");
         storeParameters (getParameters(), state);
-        // The framework's envelope (magic "VC2!", text length, text, one zero byte), with the
-        // element alone on one line and no XML declaration before it.
-        const auto text = state.toString (juce::XmlElement::TextFormat().singleLine().withoutHeader());
-        destData.reset();
-        juce::MemoryOutputStream out (destData, false);
-        out.writeInt (stateMagic);
-        out.writeInt (static_cast<int> (text.getNumBytesAsUTF8()));
-        out.write (text.toRawUTF8(), text.getNumBytesAsUTF8());
-        out.writeByte (0);
+        zmk::writeStateEnvelope (state, destData);
     }
     catch (...)
     {
@@ -230,16 +212,8 @@ void Processor::setStateInformation (const void* data, int sizeInBytes)
 {
     try
     {
-        // The framework's envelope (magic, text length, text), unpacked here so that the text
-        // goes through the checked reader rather than straight to JUCE's parser. Only the outer
-        // element's attributes count, so nothing below it is read.
-        if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != juce::uint32 (stateMagic))
-            return;
-        const auto length = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
-        if (length <= 0)
-            return;
-        const auto state = zmk::parseStoredXml (juce::addBytesToPointer (data, 8), (size_t) juce::jmin (sizeInBytes - 8, length),
-                                                zmk::XmlReach::outerElementOnly);
+        // Only the outer element's attributes count, so nothing below it is read.
+        const auto state = zmk::readStateEnvelope (data, sizeInBytes, zmk::XmlReach::outerElementOnly);
         if (state == nullptr || ! state->hasTagName ("MYPLUGINSETTINGS"))
             return;
 

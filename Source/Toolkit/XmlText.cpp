@@ -206,4 +206,30 @@ std::unique_ptr<juce::XmlElement> parseStoredXml (const void* data, size_t numBy
     XML_ParserFree (parser);
     return result;
 }
+
+namespace
+{
+constexpr int stateMagic = 0x21324356;
+}
+
+void writeStateEnvelope (const juce::XmlElement& state, juce::MemoryBlock& destData)
+{
+    const auto text = state.toString (juce::XmlElement::TextFormat().singleLine().withoutHeader());
+    destData.reset();
+    juce::MemoryOutputStream out (destData, false);
+    out.writeInt (stateMagic);
+    out.writeInt (static_cast<int> (text.getNumBytesAsUTF8()));
+    out.write (text.toRawUTF8(), text.getNumBytesAsUTF8());
+    out.writeByte (0);
+}
+
+std::unique_ptr<juce::XmlElement> readStateEnvelope (const void* data, int sizeInBytes, XmlReach reach)
+{
+    if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != juce::uint32 (stateMagic))
+        return nullptr;
+    const auto length = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
+    if (length <= 0)
+        return nullptr;
+    return parseStoredXml (juce::addBytesToPointer (data, 8), (size_t) juce::jmin (sizeInBytes - 8, length), reach);
+}
 } // namespace zmk

@@ -34,4 +34,12 @@ enum class XmlReach
 // Returns nullptr when the text is refused or is not well-formed.
 std::unique_ptr<juce::XmlElement> parseStoredXml (const void* data, size_t numBytes,
                                                   XmlReach reach = XmlReach::wholeTree);
+
+// A plug-in state in the framework's binary envelope: the magic "VC2!", the text's length, the
+// element on one line with no XML declaration before it, and one zero byte.
+void writeStateEnvelope (const juce::XmlElement& state, juce::MemoryBlock& destData);
+
+// The element inside such an envelope, read through parseStoredXml, or nullptr when the bytes are
+// no envelope or its text is refused. A length beyond the data reads what is there.
+std::unique_ptr<juce::XmlElement> readStateEnvelope (const void* data, int sizeInBytes, XmlReach reach);
 } // namespace zmk
