@@ -3,6 +3,8 @@
 #include "Convolver.h"
 #include "ResampleBuffer.h"
 
+#include "../tests/support/Signals.h"
+
 #include <samplerate.h>
 #include <soxr.h>
 
@@ -18,23 +20,6 @@ namespace
 constexpr int impulseFrames = 340317; // 7.72 s at 44.1 kHz
 constexpr int repeats = 5;
 constexpr double twoPi = 6.283185307179586476925;
-
-Buffer decayingNoise (int frames, int rate)
-{
-    Buffer b (2, frames, rate);
-    std::uint32_t seed = 12345u;
-    for (int c = 0; c < 2; ++c)
-    {
-        float* x = b.audio.getWritePointer (c);
-        for (int i = 0; i < frames; ++i)
-        {
-            seed = seed * 1664525u + 1013904223u;
-            const double noise = static_cast<double> (seed >> 8) / 8388608.0 - 1.0;
-            x[i] = static_cast<float> (0.5 * noise * std::exp (-i / (1.2 * rate)));
-        }
-    }
-    return b;
-}
 
 // Median wall time of repeats runs of work, each after its own untimed setup.
 double medianMs (const std::function<void()>& setup, const std::function<void()>& work)
@@ -122,7 +107,8 @@ ConvolverBenchError sineError (const std::string& name, const std::vector<float>
 ConvolverBenchResult measureConvolver()
 {
     ConvolverBenchResult result;
-    Buffer source = decayingNoise (impulseFrames, 44100);
+    // Half-scale noise falling by e over every 1.2 s.
+    Buffer source = ktotest::decayingNoise (impulseFrames, 44100, 2, 12345u, 0.5, impulseFrames / (1.2 * 44100));
     const std::vector<float> interleaved = interleave (source);
     std::unique_ptr<Convolver> convolver;
     const auto fresh = [&] { convolver = std::make_unique<Convolver> (&source); };

@@ -16,6 +16,8 @@
 #include "Resources.h"
 #include "SimdLevel.h"
 
+#include "../tests/support/Signals.h"
+
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_dsp/juce_dsp.h>
 #include <zita-convolver.h>
@@ -42,7 +44,7 @@ constexpr int inputSeconds = 30;
 constexpr int warmUpSeconds = 5;
 constexpr int rounds = 3;
 
-using Channels = std::vector<std::vector<float>>;
+using ktotest::Channels;
 
 double processCpuSeconds()
 {
@@ -70,18 +72,11 @@ std::string loadAverage()
     return text;
 }
 
+// Stereo noise of +-0.5 that falls by 60 dB (e^6.9) over every decaySeconds (0: steady).
 Channels stereoNoise (int frames, unsigned seed, double decaySeconds)
 {
-    Channels c (2, std::vector<float> (static_cast<size_t> (frames)));
-    std::mt19937 random (seed);
-    std::uniform_real_distribution<float> uniform (-0.5f, 0.5f);
-    for (int i = 0; i < frames; ++i)
-    {
-        const double gain = decaySeconds > 0.0 ? std::exp (-6.9 * i / (decaySeconds * sampleRate)) : 1.0;
-        c[0][static_cast<size_t> (i)] = static_cast<float> (gain * uniform (random));
-        c[1][static_cast<size_t> (i)] = static_cast<float> (gain * uniform (random));
-    }
-    return c;
+    const double decays = decaySeconds > 0.0 ? 6.9 * frames / (decaySeconds * sampleRate) : 0.0;
+    return { ktotest::noise (frames, seed, 0.5, decays), ktotest::noise (frames, seed + 1, 0.5, decays) };
 }
 
 // The first embedded impulse response when the resources hold it, else decaying noise.

@@ -24,7 +24,7 @@ std::vector<Signal> makeImpulse (int length, int channels, bool gaps, unsigned s
     std::vector<Signal> h;
     for (int c = 0; c < channels; ++c)
     {
-        Signal s = noise (static_cast<size_t> (length), seed + 17u * static_cast<unsigned> (c), std::max (1.0, length / 3.0));
+        Signal s = noise (length, seed + 17u * static_cast<unsigned> (c), 1.0, 3.0);
         if (gaps)
         {
             // Channel 0 falls silent where channel 1 still sounds and the other way round:
@@ -43,7 +43,7 @@ std::vector<Signal> makeInput (long length, int channels, bool gaps, unsigned se
     std::vector<Signal> x;
     for (int c = 0; c < channels; ++c)
     {
-        Signal s = noise (static_cast<size_t> (length), seed + 101u * static_cast<unsigned> (c));
+        Signal s = noise (length, seed + 101u * static_cast<unsigned> (c));
         if (gaps)
             for (long i = length / 3; i < length / 3 + 40000 && i < length; ++i)
                 s[static_cast<size_t> (i)] = 0.0f;
@@ -110,8 +110,8 @@ TEST (ConvolutionEngine, StereoInputsThatMeetAndPart)
     const int impulseLength = 60000;
     const auto h = makeImpulse (impulseLength, 2, false, 500);
     const long length = 200000;
-    const Signal a = noise (static_cast<size_t> (length), 501);
-    const Signal b = noise (static_cast<size_t> (length), 502);
+    const Signal a = noise (length, 501);
+    const Signal b = noise (length, 502);
     const Signal silence (static_cast<size_t> (length), 0.0f);
 
     auto splice = [&] (std::vector<std::pair<long, const Signal*>> pieces) {
@@ -160,7 +160,7 @@ TEST (ConvolutionEngine, EqualChannelsShareAndMonoImpulsePairs)
     // The work-saving paths are taken: equal inputs through a stereo impulse share their
     // spectra, a mono impulse pairs two channels in one transform.
     const long length = 70000;
-    const Signal a = noise (static_cast<size_t> (length), 11);
+    const Signal a = noise (length, 11);
     for (const int impulseChannels : { 2, 1 })
     {
         const auto h = makeImpulse (50000, impulseChannels, false, 12);

@@ -67,7 +67,7 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
     // Whatever the engine delivers must be the convolution with exactly the segments of the
     // stages that still work: no garbage, no dry signal, nothing out of place.
     const int impulseLength = 3000;
-    const std::vector<Signal> h { noise (impulseLength, 1, 1000.0), noise (impulseLength, 2, 1000.0) };
+    const std::vector<Signal> h { noise (impulseLength, 1, 1.0, 3.0), noise (impulseLength, 2, 1.0, 3.0) };
     const long length = 6000;
     const std::vector<Signal> x { noise (length, 3), noise (length, 4) };
     const std::map<int, int> segmentEnd { { 0, 64 }, { 64, 256 }, { 256, 1024 }, { 1024, impulseLength } };
@@ -216,7 +216,7 @@ TEST (ConvolutionEngineMemory, ProcessingAllocatesNothingOnceWarm)
         SCOPED_TRACE (testing::Message() << test.impulseChannels << " impulse channels, block " << test.block);
         std::vector<Signal> h;
         for (int c = 0; c < test.impulseChannels; ++c)
-            h.push_back (noise (impulseLength, 7u + static_cast<unsigned> (c), 20000.0));
+            h.push_back (noise (impulseLength, 7u + static_cast<unsigned> (c), 1.0, 5.0));
         const float* channels[2] = { h[0].data(), h.back().data() };
         ImpulseBuffer buffer;
         buffer.set (channels, impulseLength, test.impulseChannels);
@@ -243,7 +243,7 @@ TEST (ConvolutionEngineMemory, ReservedEngineAllocatesNothingFromTheFirstBlock)
     // stage's input queue take one more chunk after some 4000 blocks, as the fill of its chunks
     // drifted against the hops. Counting starts with the first (priming) block.
     const int impulseLength = 340317;
-    const std::vector<Signal> h { noise (impulseLength, 11, 80000.0), noise (impulseLength, 12, 80000.0) };
+    const std::vector<Signal> h { noise (impulseLength, 11, 1.0, 4.25), noise (impulseLength, 12, 1.0, 4.25) };
     const float* channels[2] = { h[0].data(), h[1].data() };
     ImpulseBuffer buffer;
     buffer.set (channels, impulseLength, 2);

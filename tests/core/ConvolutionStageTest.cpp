@@ -36,7 +36,7 @@ TEST (ConvolutionStage, FftSizeIsChosenOrHeldWithinSupportedSizes)
     for (const auto& test : cases)
     {
         SCOPED_TRACE (testing::Message() << "argument " << test.argument << ", segment " << test.segment);
-        const Signal h = noise (static_cast<size_t> (test.segment), 3);
+        const Signal h = noise (test.segment, 3);
         ImpulseBuffer buffer = makeBuffer ({ h });
         ConvolutionStage stage;
         EXPECT_EQ (stage.setImpulse (&buffer, test.argument, 0, 0, false), test.fftSize / 2);
@@ -47,7 +47,7 @@ TEST (ConvolutionStage, FftSizeIsChosenOrHeldWithinSupportedSizes)
         if (test.segment > 0 && test.segment <= 1000)
         {
             const long length = 3 * test.segment + 2 * test.fftSize;
-            const Signal x = noise (static_cast<size_t> (length), 4);
+            const Signal x = noise (length, 4);
             const float* in[1] = { x.data() };
             stage.add (in, static_cast<int> (length), 1);
             const int ready = stage.avail (static_cast<int> (length));
@@ -122,12 +122,12 @@ TEST (ConvolutionStage, DirectFormMatchesConvolutionForShortAndLongFilters)
         for (const int block : { 1, 7, 64, 1500 })
         {
             SCOPED_TRACE (testing::Message() << taps << " taps, block " << block);
-            const Signal h = noise (static_cast<size_t> (taps), 8);
+            const Signal h = noise (taps, 8);
             ImpulseBuffer buffer = makeBuffer ({ h });
             ConvolutionStage stage;
             EXPECT_EQ (stage.setImpulse (&buffer, 0, 0, 0, true), 0);
             const long length = 4000;
-            const Signal x = noise (static_cast<size_t> (length), 9);
+            const Signal x = noise (length, 9);
             Signal out;
             for (long pos = 0; pos < length; pos += block)
             {
@@ -222,11 +222,11 @@ TEST (ConvolutionStage, DirectFormOutputsNeverDependOnLaterInput)
             for (const int block : { 64, 37 })
             {
                 SCOPED_TRACE (testing::Message() << taps << " taps, value " << value << ", block " << block);
-                const Signal h = noise (static_cast<size_t> (taps), 12);
+                const Signal h = noise (taps, 12);
                 ImpulseBuffer buffer = makeBuffer ({ h });
                 ConvolutionStage stage;
                 stage.setImpulse (&buffer, 0, 0, 0, true);
-                Signal x = noise (static_cast<size_t> (length), 13);
+                Signal x = noise (length, 13);
                 x[bad] = value;
                 for (long pos = 0; pos < length; pos += block)
                 {
@@ -281,10 +281,10 @@ TEST (ConvolutionStage, DirectFormLeavesOutOnlyZeroTapsThatChangeNoBit)
                 for (const bool nonFinite : { false, true })
                 {
                     SCOPED_TRACE (testing::Message() << taps << " taps, " << zeros << " zeros, " << samples << " samples, non-finite " << nonFinite);
-                    Signal h = noise (static_cast<size_t> (taps), 15);
+                    Signal h = noise (taps, 15);
                     const int sounding = std::max (taps - zeros, 0);
                     std::fill (h.begin() + sounding, h.end(), 0.0f);
-                    Signal window = noise (static_cast<size_t> (taps + samples), 16);
+                    Signal window = noise (taps + samples, 16);
                     if (nonFinite)
                         window[static_cast<size_t> (taps + samples / 2)] = std::numeric_limits<float>::infinity();
                     Signal all (static_cast<size_t> (samples)), skipped (static_cast<size_t> (samples));

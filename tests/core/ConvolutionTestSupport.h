@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConvolutionEngine.h"
+#include "Signals.h"
 
 #include <gtest/gtest.h>
 
@@ -13,20 +14,8 @@
 
 namespace convtest
 {
-using Signal = std::vector<float>;
-
-inline Signal noise (size_t length, unsigned seed, double decayLength = 0.0)
-{
-    std::mt19937 random (seed);
-    std::uniform_real_distribution<float> uniform (-1.0f, 1.0f);
-    Signal s (length);
-    for (size_t i = 0; i < length; ++i)
-    {
-        const double gain = decayLength > 0.0 ? std::exp (-static_cast<double> (i) / decayLength) : 1.0;
-        s[i] = static_cast<float> (gain * uniform (random));
-    }
-    return s;
-}
+using ktotest::noise;
+using ktotest::Signal;
 
 // Exact output sample n of x convolved with taps [from, to) of h, in double precision.
 inline double directAt (const Signal& h, const Signal& x, long n, long from = 0, long to = -1)

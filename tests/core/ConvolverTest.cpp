@@ -3,6 +3,8 @@
 #include "ResampleBuffer.h"
 #include "gsl_throw.h"
 
+#include "Signals.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,46 +14,15 @@
 #include <string>
 #include <vector>
 
+using namespace ktotest;
+
 namespace
 {
 constexpr double twoPi = 6.283185307179586476925;
 
-// Exponentially decaying noise, different in each channel.
-Buffer decayingNoise (int frames, int rate, int channels, std::uint32_t seed)
+Channels impulseOn (int channel, int channels, int frames)
 {
-    Buffer b (channels, frames, rate);
-    for (int c = 0; c < channels; ++c)
-    {
-        float* x = b.audio.getWritePointer (c);
-        for (int i = 0; i < frames; ++i)
-        {
-            seed = seed * 1664525u + 1013904223u;
-            const double noise = static_cast<double> (seed >> 8) / 8388608.0 - 1.0;
-            x[i] = static_cast<float> (0.5 * noise * std::exp (-4.0 * i / frames));
-        }
-    }
-    return b;
-}
-
-// Runs input (channels x frames) through the convolver in blocks; returns the output.
-std::vector<std::vector<float>> run (Convolver& convolver, std::vector<std::vector<float>> signal, int block)
-{
-    const int frames = static_cast<int> (signal[0].size());
-    const int channels = static_cast<int> (signal.size());
-    for (int start = 0; start < frames; start += block)
-    {
-        const int n = std::min (block, frames - start);
-        std::vector<float*> pointers;
-        for (auto& channel : signal)
-            pointers.push_back (channel.data() + start);
-        convolver.process (pointers.data(), channels, n);
-    }
-    return signal;
-}
-
-std::vector<std::vector<float>> impulseOn (int channel, int channels, int frames)
-{
-    std::vector<std::vector<float>> x (static_cast<size_t> (channels), std::vector<float> (static_cast<size_t> (frames)));
+    Channels x (static_cast<size_t> (channels), std::vector<float> (static_cast<size_t> (frames)));
     x[static_cast<size_t> (channel)][0] = 1.0f;
     return x;
 }
@@ -85,7 +56,7 @@ void expectResponse (Convolver& convolver, const Buffer& response, int block)
     for (int ch = 0; ch < 2; ++ch)
     {
         convolver.prepare (convolver.sampleRate);
-        const auto y = run (convolver, impulseOn (ch, 2, frames), block);
+        const auto y = processInBlocks (convolver, impulseOn (ch, 2, frames), block);
         for (int i = 0; i < frames; ++i)
         {
             const float want = i < response.audio.getNumSamples() ? response.audio.getSample (ch, i) : 0.0f;
@@ -201,10 +172,7 @@ TEST (Convolver, PrepareAtTheHeldRateOnlyClearsTheTail)
         convolver.prepare (rate);
         const Buffer working = convolver.working;
         // Leave a tail ringing.
-        auto noise = decayingNoise (3000, 44100, 2, 11u);
-        run (convolver, { std::vector<float> (noise.audio.getReadPointer (0), noise.audio.getReadPointer (0) + 3000),
-                          std::vector<float> (noise.audio.getReadPointer (1), noise.audio.getReadPointer (1) + 3000) },
-             128);
+        processInBlocks (convolver, noiseChannels (2, 3000, 11u, 0.5), 128);
 
         RebuildMark mark (convolver);
         convolver.prepare (rate);
@@ -212,7 +180,7 @@ TEST (Convolver, PrepareAtTheHeldRateOnlyClearsTheTail)
         expectSame (convolver.working, working);
         EXPECT_EQ (convolver.sampleRate, rate);
 
-        const auto silence = run (convolver, std::vector<std::vector<float>> (2, std::vector<float> (20000)), 333);
+        const auto silence = processInBlocks (convolver, Channels (2, Signal (20000)), 333);
         for (const auto& channel : silence)
             for (float v : channel)
                 ASSERT_EQ (v, 0.0f);
@@ -348,11 +316,11 @@ TEST (Convolver, ReverbLevelAt1kHzDoesNotDependOnTheRate)
         Convolver convolver (&source);
         convolver.prepare (rate);
         const int frames = rate / 2; // 0.5 s; the response lasts 0.3 s
-        std::vector<std::vector<float>> tone (2, std::vector<float> (static_cast<size_t> (frames)));
+        Channels tone (2, Signal (frames));
         for (auto& channel : tone)
             for (int i = 0; i < frames; ++i)
                 channel[static_cast<size_t> (i)] = static_cast<float> (std::sin (twoPi * 1000.0 * i / rate));
-        const auto y = run (convolver, tone, 480);
+        const auto y = processInBlocks (convolver, tone, 480);
         for (int ch = 0; ch < 2; ++ch)
         {
             // The last 0.1 s: exactly 100 periods.

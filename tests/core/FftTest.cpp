@@ -1,5 +1,7 @@
 #include "Fft.h"
 
+#include "Signals.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,9 +10,10 @@
 #include <complex>
 #include <cstring>
 #include <functional>
-#include <random>
 #include <thread>
 #include <vector>
+
+using ktotest::noise;
 
 namespace
 {
@@ -37,16 +40,6 @@ std::vector<int> splitRadixOrder (int n)
         order[static_cast<size_t> (3 * n / 4 + p)] = 4 * quarter[static_cast<size_t> (p)] + 1;
     }
     return order;
-}
-
-std::vector<float> randomBlock (int n, unsigned seed)
-{
-    std::mt19937 rng (seed);
-    std::uniform_real_distribution<float> dist (-1.0f, 1.0f);
-    std::vector<float> x (static_cast<size_t> (2 * n));
-    for (auto& v : x)
-        v = dist (rng);
-    return x;
 }
 
 cd at (const std::vector<float>& x, int k) { return { x[static_cast<size_t> (2 * k)], x[static_cast<size_t> (2 * k + 1)] }; }
@@ -110,7 +103,7 @@ TEST_P (FftSizes, MatchesDoublePrecisionDft)
     const int n = GetParam();
     const auto order = splitRadixOrder (n);
     const auto roots = unitRoots (n);
-    const auto input = randomBlock (n, static_cast<unsigned> (n));
+    const auto input = noise (2 * n, static_cast<unsigned> (n));
 
     std::vector<cd> x (static_cast<size_t> (n));
     for (int k = 0; k < n; ++k)
@@ -204,7 +197,7 @@ TEST (Fft, SmallSizesFollowTheirFormulas)
 TEST (Fft, UnsupportedSizesLeaveDataAlone)
 {
     fftInitTables();
-    const auto input = randomBlock (65536, 7);
+    const auto input = noise (2 * 65536, 7);
     for (int size : { 0, 1, 3, 6, 100, -8, 65536, 48, 1 << 30 })
         for (int inverse : { 0, 1 })
         {
@@ -219,7 +212,7 @@ TEST (Fft, AnyNonZeroFlagSelectsInverse)
     fftInitTables();
     for (int n : { 4, 64, 2048 })
     {
-        const auto input = randomBlock (n, 3);
+        const auto input = noise (2 * n, 3);
         auto reference = input;
         fftTransform (reference.data(), n, 1);
         auto forward = input;
@@ -276,7 +269,7 @@ TEST (Fft, TwiddleTablesHoldTheirAnglesAndShareHalfSizeEntries)
 TEST (Fft, TransformBeforeAnyInitIsCorrect)
 {
     constexpr int n = 64;
-    const auto input = randomBlock (n, 5);
+    const auto input = noise (2 * n, 5);
     auto data = input;
     fftTransform (data.data(), n, 0);
     std::vector<cd> x (static_cast<size_t> (n));
@@ -294,7 +287,7 @@ TEST (Fft, ConcurrentFirstInitIsSound)
 {
     constexpr int kThreads = 8;
     constexpr int n = 1024;
-    const auto input = randomBlock (n, 11);
+    const auto input = noise (2 * n, 11);
     std::vector<std::vector<float>> results (kThreads, input);
     std::atomic<int> waiting { kThreads };
     std::vector<std::thread> threads;
@@ -326,7 +319,7 @@ TEST (Fft, ZeroPaddedForwardEqualsTheFullTransform)
     fftInitTables();
     for (int n = 2; n <= 32768; n *= 2)
     {
-        auto full = randomBlock (n, 13);
+        auto full = noise (2 * n, 13);
         std::fill (full.begin() + n, full.end(), 0.0f);
         auto padded = full;
         std::fill (padded.begin() + n, padded.end(), std::nanf (""));
@@ -334,7 +327,7 @@ TEST (Fft, ZeroPaddedForwardEqualsTheFullTransform)
         fftForwardPadded (padded.data(), n);
         EXPECT_EQ (std::memcmp (full.data(), padded.data(), full.size() * sizeof (float)), 0) << "size " << n;
     }
-    auto data = randomBlock (64, 14);
+    auto data = noise (2 * 64, 14);
     const auto before = data;
     fftForwardPadded (data.data(), 48);
     EXPECT_EQ (data, before);

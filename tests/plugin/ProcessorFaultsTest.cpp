@@ -2,6 +2,7 @@
 // prepared size and a block of no samples.
 #include "Processor.h"
 
+#include "../support/Signals.h"
 #include "../support/Waiting.h"
 
 #include <gtest/gtest.h>
@@ -24,13 +25,6 @@ juce::AudioProcessorParameter* parameterNamed (juce::AudioProcessor& p, const ju
         if (param->getName (256) == name)
             return param;
     return nullptr;
-}
-
-void fillNoise (juce::AudioBuffer<float>& buffer, juce::Random& random, float level)
-{
-    for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
-        for (int i = 0; i < buffer.getNumSamples(); ++i)
-            buffer.setSample (ch, i, level * (2.0f * random.nextFloat() - 1.0f));
 }
 
 bool allFinite (const juce::AudioBuffer<float>& buffer, int numSamples)
@@ -101,10 +95,10 @@ TEST_F (ProcessorFaults, BadSamplesLeaveNoTraceOnceThroughTheReverb)
     {
         SCOPED_TRACE (c.what);
         p->prepareToPlay (rate, preparedBlock);
-        juce::Random random (3);
+        ktotest::Lcg random { 3 };
         juce::AudioBuffer<float> block (2, preparedBlock);
 
-        fillNoise (block, random, 0.25f);
+        ktotest::fillNoise (block, random, 0.25f);
         for (int ch = 0; ch < 2; ++ch)
         {
             if (c.everywhere)
@@ -125,7 +119,7 @@ TEST_F (ProcessorFaults, BadSamplesLeaveNoTraceOnceThroughTheReverb)
         const int total = reverbMemory + 8 * preparedBlock;
         while (position < total)
         {
-            fillNoise (block, random, 0.25f);
+            ktotest::fillNoise (block, random, 0.25f);
             p->processBlock (block, midi);
             if (! allFinite (block, preparedBlock))
                 lastBadSample = position + preparedBlock - 1;
@@ -141,14 +135,14 @@ TEST_F (ProcessorFaults, BlockLongerThanPreparedMatchesTheSameAudioInPreparedBlo
 {
     auto whole = makeReady (0.75f);
     auto pieces = makeReady (0.75f);
-    juce::Random random (5);
+    ktotest::Lcg random { 5 };
     constexpr int longBlock = 8 * preparedBlock + 77;
     juce::AudioBuffer<float> input (2, longBlock);
 
     for (int round = 0; round < 3; ++round)
     {
         SCOPED_TRACE (round);
-        fillNoise (input, random, 0.5f);
+        ktotest::fillNoise (input, random, 0.5f);
         juce::AudioBuffer<float> a (input);
         whole->processBlock (a, midi);
 
@@ -182,9 +176,9 @@ TEST_F (ProcessorFaults, EmptyBlockChangesNothingButStillHandsOverTheType)
     ASSERT_TRUE (p->impulseLoader.isPending());
     ASSERT_TRUE (ktotest::waitFor ("the loader's tick", [&] { return ! p->impulseLoader.isPending(); }));
 
-    juce::Random random (9);
+    ktotest::Lcg random { 9 };
     juce::AudioBuffer<float> block (2, preparedBlock);
-    fillNoise (block, random, 0.5f);
+    ktotest::fillNoise (block, random, 0.5f);
     const juce::AudioBuffer<float> input (block);
     p->processBlock (block, midi);
     for (int ch = 0; ch < 2; ++ch)

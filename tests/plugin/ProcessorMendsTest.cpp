@@ -24,7 +24,7 @@ constexpr int block = 256;
 void startAndLoad (Host& host, int inputs = 2, int outputs = 2)
 {
     host.start (inputs, outputs);
-    host.render (noise (inputs, block, 100), block);
+    host.render (noiseChannels (inputs, block, 100), block);
     host.tick();
 }
 } // namespace
@@ -49,7 +49,7 @@ TEST (PluginMends, ARefusedPreparationKeepsTheStateAndTheTail)
         Host a, b;
         startAndLoad (a);
         startAndLoad (b);
-        const auto in = noise (2, 2 * block, 101);
+        const auto in = noiseChannels (2, 2 * block, 101);
         a.render (in, block);
         b.render (in, block);
 
@@ -78,7 +78,7 @@ TEST (PluginMends, AnUndecodableStreamKeepsTheCurrentResponse)
         host.setParameter (2, 1.0f);
         host.setParameter (1, float (type - 1) / 5.0f);
 
-        const auto in = noise (2, 2 * block, 102);
+        const auto in = noiseChannels (2, 2 * block, 102);
         host.render (in, block);
         EXPECT_TRUE (host.processor().impulseLoader.isPending());
         EXPECT_NO_THROW (host.tick());
@@ -105,7 +105,7 @@ TEST (PluginMends, DestroyingTheProcessorWaitsForARunningLoad)
     {
         auto host = std::make_unique<Host>();
         host->start (2, 2);
-        host->render (noise (2, block, 103), block);
+        host->render (noiseChannels (2, block, 103), block);
         auto& loader = host->processor().impulseLoader;
 
         std::atomic<bool> done { false };
@@ -169,12 +169,10 @@ TEST (PluginMends, PreparationBlocksAndLoadsNeverOverlap)
     std::thread audio ([&] {
         juce::AudioBuffer<float> buffer (2, block);
         juce::MidiBuffer midi;
-        juce::Random random (104);
+        Lcg random { 104 };
         while (! stop)
         {
-            for (int ch = 0; ch < 2; ++ch)
-                for (int i = 0; i < block; ++i)
-                    buffer.setSample (ch, i, random.nextFloat() - 0.5f);
+            fillNoise (buffer, random, 0.5);
             const juce::ScopedLock lock (proc.getCallbackLock());
             proc.processBlock (buffer, midi);
             for (int ch = 0; ch < 2; ++ch)
@@ -235,7 +233,7 @@ TEST (PluginMends, NoAllocationInTheAudioRoadOncePrepared)
         auto& proc = host.processor();
         juce::AudioBuffer<float> buffer (outputs, block);
         juce::MidiBuffer midi;
-        const auto in = noise (outputs, block, 105);
+        const auto in = noiseChannels (outputs, block, 105);
 
         // Every branch of the road: convolution with mix and gain, bypass, hand-over, short blocks.
         const struct { float bypass, type, mix, gain; int frames; } settings[] = {
@@ -273,7 +271,7 @@ TEST (PluginMends, NoAllocationAndTheInputWithoutAPreparation)
         proc.setPlayConfigDetails (2, 2, 44100.0, block);
         if (preparedWithNoRoom)
             proc.prepareToPlay (44100.0, 0);
-        const auto in = noise (2, block, 108);
+        const auto in = noiseChannels (2, block, 108);
         juce::AudioBuffer<float> buffer (2, block);
         juce::MidiBuffer midi;
         long count = 0;
@@ -310,7 +308,7 @@ TEST (PluginMends, NoAllocationInALongRunFromTheFirstBlock)
         constexpr int largest = 5 * maxFrames + 3;
         juce::AudioBuffer<float> buffer (outputs, largest);
         juce::MidiBuffer midi;
-        const auto in = noise (outputs, largest, 106);
+        const auto in = noiseChannels (outputs, largest, 106);
         juce::Random random (107);
         long count = 0, frames = 0;
         auto play = [&] (int numFrames) {

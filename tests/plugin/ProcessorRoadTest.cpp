@@ -87,7 +87,7 @@ TEST (PluginRoad, HandOverUntilTheTickThenTheReverb)
         SCOPED_TRACE (juce::String (inputs) + " in, " + juce::String (outputs) + " out");
         Host host;
         host.start (inputs, outputs);
-        const auto in = noise (inputs, 4 * block, 1);
+        const auto in = noiseChannels (inputs, 4 * block, 1);
 
         const auto first = host.render (in, block);
         EXPECT_TRUE (host.processor().impulseLoader.isPending());
@@ -115,7 +115,7 @@ TEST (PluginRoad, TheLoadersOwnTimerEndsTheHandOver)
 {
     Host host;
     host.start (2, 2);
-    const auto in = noise (2, block, 2);
+    const auto in = noiseChannels (2, block, 2);
     host.render (in, block);
     ASSERT_TRUE (host.processor().impulseLoader.isPending());
 
@@ -131,9 +131,9 @@ TEST (PluginRoad, BypassThresholdIsExactlyOneHalf)
     {
         Host host;
         host.start (inputs, outputs);
-        host.render (noise (inputs, block, 3), block);
+        host.render (noiseChannels (inputs, block, 3), block);
         host.tick();
-        const auto in = noise (inputs, 2 * block, 4);
+        const auto in = noiseChannels (inputs, 2 * block, 4);
 
         host.setParameter (0, 0.5f);
         const auto bypassed = host.render (in, block);
@@ -165,12 +165,12 @@ TEST (PluginRoad, MixAndGain)
         SCOPED_TRACE (juce::String (c.mixNormalised) + " " + juce::String (c.gainNormalised));
         Host host;
         host.start (2, 2);
-        host.render (noise (2, block, 5), block);
+        host.render (noiseChannels (2, block, 5), block);
         host.tick();
         host.setParameter (2, c.mixNormalised);
         host.setParameter (3, c.gainNormalised);
 
-        const auto in = noise (2, 3 * block, 6);
+        const auto in = noiseChannels (2, 3 * block, 6);
         const auto out = host.render (in, block);
         const auto wet = ReferenceConvolver (1).wet (in, block);
         for (size_t ch = 0; ch < 2; ++ch)
@@ -183,13 +183,13 @@ TEST (PluginRoad, SwitchingTheTypeWhilePlaying)
 {
     Host host;
     host.start (2, 2);
-    host.render (noise (2, block, 9), block);
+    host.render (noiseChannels (2, block, 9), block);
     host.tick();
     host.setParameter (2, 1.0f);
 
     // Type 6: the blocks until the tick are the attenuated input, then type 6 from a fresh engine.
     host.setParameter (1, 1.0f);
-    const auto in = noise (2, 2 * block, 10);
+    const auto in = noiseChannels (2, 2 * block, 10);
     EXPECT_EQ (host.render (in, block), times (in, 0.25f));
     EXPECT_EQ (host.processor().impulseLoader.getRequestedType(), 6);
     host.tick();
@@ -224,10 +224,10 @@ TEST (PluginRoad, TypeValuesThatFitNoIntSelectNoType)
 
     Host host;
     host.start (2, 2);
-    host.render (noise (2, block, 11), block);
+    host.render (noiseChannels (2, block, 11), block);
     host.tick();
     host.processor().revTypeParam->value.store (std::numeric_limits<float>::quiet_NaN());
-    const auto in = noise (2, block, 12);
+    const auto in = noiseChannels (2, block, 12);
     EXPECT_EQ (host.render (in, block), times (in, 0.25f));
     EXPECT_EQ (host.processor().impulseLoader.getRequestedType(), 0);
     host.tick();
@@ -242,10 +242,10 @@ TEST (PluginRoad, AHostResetAfterPreparationKeepsTheTail)
     for (auto* h : { &a, &b })
     {
         h->start (2, 2);
-        h->render (noise (2, block, 13), block);
+        h->render (noiseChannels (2, block, 13), block);
         h->tick();
     }
-    const auto in = noise (2, block, 14);
+    const auto in = noiseChannels (2, block, 14);
     const Channels silence (2, std::vector<float> (size_t (8 * block), 0.0f));
     a.render (in, block);
     b.render (in, block);
@@ -270,7 +270,7 @@ TEST (PluginRoad, HostBypassPassesTheInputsAndSilencesTheRest)
     Host host;
     host.start (1, 2);
     host.unit.setHostBypass (true);
-    const auto in = noise (1, 2 * block, 15);
+    const auto in = noiseChannels (1, 2 * block, 15);
     const auto out = host.render (in, block);
     EXPECT_EQ (out[0], in[0]);
     EXPECT_EQ (out[1], std::vector<float> (in[0].size(), 0.0f));

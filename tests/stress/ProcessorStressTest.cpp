@@ -3,6 +3,7 @@
 #include "PresetStore.h"
 #include "Processor.h"
 
+#include "../support/Signals.h"
 #include "../support/TemporaryHome.h"
 #include "../support/Waiting.h"
 
@@ -105,15 +106,14 @@ TEST (ProcessorStress, EverythingAtOnceStaysCleanAndRaceFree)
 
     std::thread audio ([&] {
         juce::Random random (11);
+        ktotest::Lcg samples { 11 };
         juce::AudioBuffer<float> block (2, maxBlock);
         juce::MidiBuffer midi;
         while (running())
         {
             const int n = 1 + random.nextInt (maxBlock);
             block.setSize (2, n, false, false, true);
-            for (int ch = 0; ch < 2; ++ch)
-                for (int i = 0; i < n; ++i)
-                    block.setSample (ch, i, 0.5f * (random.nextFloat() - 0.5f));
+            ktotest::fillNoise (block, samples, 0.25);
             const int steady = steadyType();
             type->setValue (typeValue (steady != 0 ? steady : 1 + random.nextInt (6)));
             {
