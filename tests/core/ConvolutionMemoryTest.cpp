@@ -1,6 +1,7 @@
 #include "AllocationCounter.h"
 #include "ConvolutionEngine.h"
 #include "ConvolutionTestSupport.h"
+#include "Failures.h"
 
 #include <gtest/gtest.h>
 
@@ -10,16 +11,10 @@
 #include <new>
 
 using namespace convtest;
-
+using ktotest::FailureSwitch;
 
 namespace
 {
-struct FailureSwitch
-{
-    explicit FailureSwitch (long successes, long failures = -1) { heapFailAllocationsAfter (successes, failures); }
-    ~FailureSwitch() { heapFailAllocationsAfter (-1); }
-};
-
 // Runs blocks tolerating short deliveries: appends what the engine reports to delivered and
 // notes, per stage offset, the first summed position at which the stage was found failed.
 struct Runner

@@ -1,19 +1,16 @@
 #include "HeapBuffer.h"
 
+#include "Failures.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
+using ktotest::FailureSwitch;
+
 namespace
 {
-// Disarms the allocation-failure switch however a test ends.
-struct FailureSwitch
-{
-    explicit FailureSwitch (long successes, long failures = -1) { heapFailAllocationsAfter (successes, failures); }
-    ~FailureSwitch() { heapFailAllocationsAfter (-1); }
-};
-
 BlockQueueChunk* chunkOf (const HeapBuffer& list, int index)
 {
     return static_cast<BlockQueueChunk*> (heapPointers (list)[index]);
