@@ -2,6 +2,7 @@
 #include "HeapBuffer.h"
 #include "ResampleBuffer.h"
 
+#include "ConvolutionTestSupport.h"
 #include "Failures.h"
 #include "Signals.h"
 
@@ -10,6 +11,8 @@
 #include <cmath>
 #include <complex>
 #include <functional>
+#include <memory>
+#include <numeric>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -259,33 +262,53 @@ TEST (Convolver, ProcessEdgeCases)
 
 TEST (Convolver, MemoryThatCannotBeHadLeavesSilenceNotGarbage)
 {
-    // Every allocation from the allowed-th on fails while the convolver is built, so some or all
-    // of the engine's memory is missing: processing then still never asks for memory, and what is
-    // missing is heard as silence (all of it when nothing could be had), never as garbage.
+    // Allocations fail while the convolver is built, from the allowed-th on or only that one.
+    // Processing then never asks for memory and gives exactly the convolution with the taps of the
+    // stages that got their memory (the others are silent), or silence when the outputs could not
+    // reserve theirs. The outputs reserve last, so failing from any allocation on leaves silence.
     Buffer source = decayingNoise (5000, 44100, 2, 6u);
-    for (long allowed = 0; allowed <= 90; allowed += 3)
+    long needed = heapAllocationCount();
     {
-        SCOPED_TRACE (allowed);
-        std::vector<float> left (512, 0.25f), right (512, -0.25f);
-        float* channels[] = { left.data(), right.data() };
-        heapFailAllocationsAfter (allowed);
-        Convolver convolver (&source);
-        heapFailAllocationsAfter (-1);
-        const long before = heapAllocationCount();
-        convolver.process (channels, 2, 512);
-        convolver.process (channels, 2, 512);
-        EXPECT_EQ (heapAllocationCount(), before);
-        for (const auto* v : { &left, &right })
-            for (float x : *v)
-            {
-                ASSERT_TRUE (std::isfinite (x));
-                ASSERT_LT (std::fabs (x), 100.0f);
-                if (allowed == 0)
-                {
-                    ASSERT_EQ (x, 0.0f);
-                }
-            }
+        const Convolver measured (&source);
+        needed = heapAllocationCount() - needed;
     }
+    const Channels x = noiseChannels (2, 1024, 16u, 0.25);
+    std::vector<long> everySample (1024);
+    std::iota (everySample.begin(), everySample.end(), 0L);
+    for (const long failures : { -1L, 1L })
+        for (long allowed = 0; allowed <= needed; ++allowed)
+        {
+            SCOPED_TRACE (testing::Message() << (failures < 0 ? "from " : "only ") << allowed << " of " << needed);
+            const auto convolver = [&] {
+                const FailureSwitch failing (allowed, failures);
+                return std::make_unique<Convolver> (&source);
+            }();
+            if (failures < 0)
+            {
+                EXPECT_EQ (convolver->reserved, allowed == needed);
+            }
+            const long before = heapAllocationCount();
+            const Channels y = processInBlocks (*convolver, x, 512);
+            EXPECT_EQ (heapAllocationCount(), before);
+            const ImpulseBuffer& held = convolver->impulse;
+            for (int c = 0; c < 2; ++c)
+            {
+                if (! convolver->reserved)
+                {
+                    EXPECT_EQ (y[c], Signal (1024, 0.0f));
+                    continue;
+                }
+                const float* h = held.channel (std::min (c, held.numChannels - 1));
+                Signal heard (static_cast<size_t> (held.length()), 0.0f);
+                for (int i = 0; i < convolver->engine.stageCount(); ++i)
+                {
+                    const ConvolutionStage& s = *convolver->engine.stage (i);
+                    if (! s.failed)
+                        std::copy (h + s.offsetInImpulse, h + s.offsetInImpulse + s.impulseLen, heard.begin() + s.offsetInImpulse);
+                }
+                convtest::expectConvolution (y[c], heard, x[c], everySample, c == 0 ? "left" : "right");
+            }
+        }
 }
 
 TEST (Convolver, ReverbLevelAt1kHzDoesNotDependOnTheRate)
