@@ -2,6 +2,7 @@
 // prepared size and a block of no samples.
 #include "Processor.h"
 
+#include "../support/Parameters.h"
 #include "../support/Signals.h"
 #include "../support/Waiting.h"
 
@@ -18,14 +19,6 @@ constexpr int preparedBlock = 512;
 // The longest embedded response (type 1) is 340317 frames; the engine's largest partition
 // (16384 frames in a 32768-point transform) may hold a sample that long again.
 constexpr int reverbMemory = 340317 + 32768;
-
-juce::AudioProcessorParameter* parameterNamed (juce::AudioProcessor& p, const juce::String& name)
-{
-    for (auto* param : p.getParameters())
-        if (param->getName (256) == name)
-            return param;
-    return nullptr;
-}
 
 bool allFinite (const juce::AudioBuffer<float>& buffer, int numSamples)
 {
@@ -52,7 +45,7 @@ protected:
         const std::pair<const char*, float> settings[] = { { "Bypass", 0.0f }, { "Reverb Type", 0.0f }, { "Mix", mixNormalised }, { "Gain", 0.5f } };
         for (auto [name, value] : settings)
         {
-            auto* param = parameterNamed (*p, name);
+            auto* param = ktotest::parameterNamed (*p, name);
             EXPECT_NE (param, nullptr) << name;
             if (param != nullptr)
                 param->setValue (value);
@@ -169,7 +162,7 @@ TEST_F (ProcessorFaults, EmptyBlockChangesNothingButStillHandsOverTheType)
 
     // Select another type with an empty block only: after a tick the loader has it, so the next
     // real block is not muted to a quarter.
-    auto* type = parameterNamed (*p, "Reverb Type");
+    auto* type = ktotest::parameterNamed (*p, "Reverb Type");
     ASSERT_NE (type, nullptr);
     type->setValue (0.4f);
     p->processBlock (empty, midi);
