@@ -3,6 +3,7 @@
 #include "Convolver.h"
 #include "ResampleBuffer.h"
 
+#include "../tests/support/EmbeddedResponses.h"
 #include "../tests/support/Signals.h"
 
 #include <samplerate.h>
@@ -17,7 +18,7 @@
 
 namespace
 {
-constexpr int impulseFrames = 340317; // 7.72 s at 44.1 kHz
+constexpr int impulseFrames = ktotest::longestResponseFrames; // 7.72 s at 44.1 kHz
 constexpr int repeats = 5;
 constexpr double twoPi = 6.283185307179586476925;
 

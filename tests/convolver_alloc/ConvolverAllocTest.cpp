@@ -1,4 +1,5 @@
 #include "AllocationCounter.h"
+#include "EmbeddedResponses.h"
 #include "Convolver.h"
 #include "HeapBuffer.h"
 #include "Signals.h"
@@ -68,7 +69,7 @@ TEST (ConvolverAllocation, LongRunAllocatesNothingFromTheFirstBlock)
     // How the blocks fall against the stages' hops decides how large the queues and FIFOs grow,
     // so every pattern must find them reserved from the first block on (priming included), also
     // after a reset, at a second rate and for blocks beyond any host's maximum.
-    Buffer source = decayingNoise (340317, 44100, 2, 77u, 1.0, 3.0);
+    Buffer source = decayingNoise (longestResponseFrames, 44100, 2, 77u, 1.0, 3.0);
     Convolver convolver (&source);
     struct Pattern
     {

@@ -1,6 +1,7 @@
 #include "AllocationCounter.h"
 #include "ConvolutionEngine.h"
 #include "ConvolutionTestSupport.h"
+#include "EmbeddedResponses.h"
 #include "Failures.h"
 
 #include <gtest/gtest.h>
@@ -234,10 +235,10 @@ TEST (ConvolutionEngineMemory, ProcessingAllocatesNothingOnceWarm)
 
 TEST (ConvolutionEngineMemory, ReservedEngineAllocatesNothingFromTheFirstBlock)
 {
-    // A 7.7 s stereo response at 44.1 kHz: without the reservation, blocks of 256 made the last
+    // As long as the longest embedded response: without the reservation, blocks of 256 made the last
     // stage's input queue take one more chunk after some 4000 blocks, as the fill of its chunks
     // drifted against the hops. Counting starts with the first (priming) block.
-    const int impulseLength = 340317;
+    const int impulseLength = ktotest::longestResponseFrames;
     const std::vector<Signal> h { noise (impulseLength, 11, 1.0, 4.25), noise (impulseLength, 12, 1.0, 4.25) };
     const float* channels[2] = { h[0].data(), h[1].data() };
     ImpulseBuffer buffer;

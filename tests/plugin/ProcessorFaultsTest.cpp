@@ -2,6 +2,7 @@
 // prepared size and a block of no samples.
 #include "Processor.h"
 
+#include "../support/EmbeddedResponses.h"
 #include "../support/Parameters.h"
 #include "../support/Signals.h"
 #include "../support/Waiting.h"
@@ -16,9 +17,9 @@ namespace
 {
 constexpr double rate = 44100.0;
 constexpr int preparedBlock = 512;
-// The longest embedded response (type 1) is 340317 frames; the engine's largest partition
-// (16384 frames in a 32768-point transform) may hold a sample that long again.
-constexpr int reverbMemory = 340317 + 32768;
+// The longest embedded response, and the engine's largest partition (16384 frames in a
+// 32768-point transform) may hold a sample that long again.
+constexpr int reverbMemory = ktotest::longestResponseFrames + 32768;
 
 bool allFinite (const juce::AudioBuffer<float>& buffer, int numSamples)
 {

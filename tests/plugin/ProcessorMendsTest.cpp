@@ -2,6 +2,7 @@
 // no allocation on the audio thread, and the host state.
 
 #include "AllocationCounter.h"
+#include "EmbeddedResponses.h"
 #include "PluginHarness.h"
 
 #include "../support/Waiting.h"
@@ -83,7 +84,7 @@ TEST (PluginMends, AnUndecodableStreamKeepsTheCurrentResponse)
         EXPECT_TRUE (host.processor().impulseLoader.isPending());
         EXPECT_NO_THROW (host.tick());
         EXPECT_FALSE (host.processor().impulseLoader.isPending());
-        EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), 340317);
+        EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), framesOfType (1));
         // The current response was handed over again: a fresh engine on type 1.
         EXPECT_EQ (host.render (in, block), ReferenceConvolver (1).wet (in, block));
     }
@@ -151,11 +152,11 @@ TEST (PluginMends, ATypeRequestedDuringALoadIsLoadedByTheNextTick)
         const int frames = host.processor().impulseBuffer.audio.getNumSamples();
         if (loader.isPending())
         {
-            EXPECT_EQ (frames, 338624); // type 2, and 5 still to come
+            EXPECT_EQ (frames, framesOfType (2)); // and 5 still to come
             host.tick();
         }
         EXPECT_FALSE (loader.isPending());
-        EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), 303342);
+        EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), framesOfType (5));
     }
 }
 

@@ -1,5 +1,6 @@
 // The plug-in driven through the Audio Unit stand-in: identity, the audio road, the loader.
 
+#include "EmbeddedResponses.h"
 #include "PluginHarness.h"
 
 #include "../support/Waiting.h"
@@ -72,7 +73,7 @@ TEST (PluginIdentity, WhatTheHostSeesOfAFreshInstance)
     // Impulse response 1 is installed before any audio; the loader has been asked for nothing yet.
     auto& proc = host.processor();
     EXPECT_EQ (proc.impulseBuffer.audio.getNumChannels(), 2);
-    EXPECT_EQ (proc.impulseBuffer.audio.getNumSamples(), 340317);
+    EXPECT_EQ (proc.impulseBuffer.audio.getNumSamples(), framesOfType (1));
     EXPECT_EQ (proc.impulseBuffer.sampleRate, 44100);
     EXPECT_EQ (proc.impulseLoader.getRequestedType(), -1);
     EXPECT_FALSE (proc.impulseLoader.isPending());
@@ -193,7 +194,7 @@ TEST (PluginRoad, SwitchingTheTypeWhilePlaying)
     EXPECT_EQ (host.render (in, block), times (in, 0.25f));
     EXPECT_EQ (host.processor().impulseLoader.getRequestedType(), 6);
     host.tick();
-    EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), 94990);
+    EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), framesOfType (6));
     EXPECT_EQ (host.processor().impulseBuffer.audio.getNumChannels(), 2);
     EXPECT_EQ (host.render (in, block), ReferenceConvolver (6).wet (in, block));
 
@@ -204,7 +205,7 @@ TEST (PluginRoad, SwitchingTheTypeWhilePlaying)
     host.render (in, block);
     host.tick();
     EXPECT_FALSE (host.processor().impulseLoader.isPending());
-    EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), 303342);
+    EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), framesOfType (5));
 
     // Values between whole numbers truncate: 3.9 selects 3.
     host.setParameter (1, 2.9f / 5.0f);
@@ -232,7 +233,7 @@ TEST (PluginRoad, TypeValuesThatFitNoIntSelectNoType)
     EXPECT_EQ (host.processor().impulseLoader.getRequestedType(), 0);
     host.tick();
     // Type 0 re-installs the response that was there.
-    EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), 340317);
+    EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), framesOfType (1));
     EXPECT_FALSE (host.processor().impulseLoader.isPending());
 }
 
