@@ -17,6 +17,7 @@
 #include "SimdLevel.h"
 
 #include "../tests/support/EmbeddedResponses.h"
+#include "../tests/support/Owned.h"
 #include "../tests/support/Signals.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -160,7 +161,7 @@ int warmUpBlocks (int block) { return warmUpSeconds * static_cast<int> (sampleRa
 
 Result runEngine (const Channels& impulse, const Channels& input, Channels& output, int block)
 {
-    ImpulseBuffer buffer;
+    ktotest::Owned<ImpulseBuffer> buffer;
     const float* channels[2] = { impulse[0].data(), impulse[1].data() };
     buffer.set (channels, static_cast<int> (impulse[0].size()), 2);
     ConvolutionEngine engine;
@@ -176,7 +177,6 @@ Result runEngine (const Channels& impulse, const Channels& input, Channels& outp
         engine.advance (n);
     };
     const Result r = measure (input, output, block, warmUpBlocks (block), process);
-    buffer.release();
     return r;
 }
 

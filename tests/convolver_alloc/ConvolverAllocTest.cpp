@@ -2,6 +2,7 @@
 #include "EmbeddedResponses.h"
 #include "Convolver.h"
 #include "HeapBuffer.h"
+#include "Owned.h"
 #include "Signals.h"
 
 #include <gtest/gtest.h>
@@ -43,11 +44,10 @@ TEST (ConvolverAllocation, CountingSeesBothAllocators)
     EXPECT_EQ (allocations::stop(), 1);
     delete q;
 
-    HeapBuffer store;
+    Owned<HeapBuffer> store;
     allocations::start();
     store.resize (100, false);
     EXPECT_EQ (allocations::stop(), 1);
-    store.release();
 }
 
 TEST (ConvolverAllocation, ProcessAllocatesNothingOnceWarm)

@@ -1,6 +1,7 @@
 #include "ConvolutionEngine.h"
 #include "ConvolutionTestSupport.h"
 #include "EmbeddedResponses.h"
+#include "Owned.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <numeric>
 
 using namespace convtest;
+using ktotest::Owned;
 
 namespace
 {
@@ -83,7 +85,7 @@ TEST (ConvolutionEngine, MatchesDirectConvolutionAtZeroLatency)
         const long length = test.impulseLength + (test.impulseLength > 20000 ? 40000 : 3000);
         const auto x = makeInput (length, test.inputChannels, test.gaps, seed++);
 
-        ImpulseBuffer buffer;
+        Owned<ImpulseBuffer> buffer;
         ConvolutionEngine engine;
         setEngine (engine, buffer, h);
         const auto out = runEngine (engine, x, blockSchedule (length, test.block, seed++));
@@ -101,7 +103,6 @@ TEST (ConvolutionEngine, MatchesDirectConvolutionAtZeroLatency)
             const auto& hc = h[static_cast<size_t> (std::min (c, test.impulseChannels - 1))];
             expectConvolution (out[static_cast<size_t> (c)], hc, x[static_cast<size_t> (c)], positions, c == 0 ? "left" : "right");
         }
-        buffer.release();
     }
 }
 
@@ -143,7 +144,7 @@ TEST (ConvolutionEngine, StereoInputsThatMeetAndPart)
         for (const int block : { 64, 0 })
         {
             SCOPED_TRACE (testing::Message() << pattern.name << ", block " << block);
-            ImpulseBuffer buffer;
+            Owned<ImpulseBuffer> buffer;
             ConvolutionEngine engine;
             setEngine (engine, buffer, h);
             const std::vector<Signal> x { pattern.left, pattern.right };
@@ -153,7 +154,6 @@ TEST (ConvolutionEngine, StereoInputsThatMeetAndPart)
                 positions.push_back (p);
             expectConvolution (out[0], h[0], x[0], positions, "left");
             expectConvolution (out[1], h[1], x[1], positions, "right");
-            buffer.release();
         }
 }
 
@@ -166,7 +166,7 @@ TEST (ConvolutionEngine, EqualChannelsShareAndMonoImpulsePairs)
     for (const int impulseChannels : { 2, 1 })
     {
         const auto h = makeImpulse (50000, impulseChannels, false, 12);
-        ImpulseBuffer buffer;
+        Owned<ImpulseBuffer> buffer;
         ConvolutionEngine engine;
         setEngine (engine, buffer, h);
         runEngine (engine, { a, a }, blockSchedule (length, 256, 1));
@@ -179,7 +179,6 @@ TEST (ConvolutionEngine, EqualChannelsShareAndMonoImpulsePairs)
             EXPECT_EQ (left[s], impulseChannels == 2 ? 1 : 2) << s;
             EXPECT_EQ (right[s], impulseChannels == 2 ? 1 : 0) << s;
         }
-        buffer.release();
     }
 }
 
@@ -213,7 +212,7 @@ TEST (ConvolutionEngine, PlansStagesForTheImpulse)
     for (const auto& plan : plans)
     {
         SCOPED_TRACE (testing::Message() << "length " << plan.length << ", latency " << plan.latency);
-        ImpulseBuffer buffer;
+        Owned<ImpulseBuffer> buffer;
         Signal h (static_cast<size_t> (plan.length), 0.5f);
         const float* channels[1] = { h.data() };
         buffer.set (channels, plan.length, 1);
@@ -228,14 +227,13 @@ TEST (ConvolutionEngine, PlansStagesForTheImpulse)
             EXPECT_EQ (s.impulseLen, plan.stages[static_cast<size_t> (i)][2]) << i;
             EXPECT_EQ (s.nParts(), plan.stages[static_cast<size_t> (i)][3]) << i;
         }
-        buffer.release();
     }
 }
 
 TEST (ConvolutionEngine, UnitImpulseAfterResetAndPassThroughWithoutImpulse)
 {
     const auto h = makeImpulse (50000, 2, false, 77);
-    ImpulseBuffer buffer;
+    Owned<ImpulseBuffer> buffer;
     ConvolutionEngine engine;
     setEngine (engine, buffer, h);
     for (const int block : { 1, 64, 512, 4096 })
@@ -266,12 +264,11 @@ TEST (ConvolutionEngine, UnitImpulseAfterResetAndPassThroughWithoutImpulse)
     fresh.add (in, 8, 1);
     EXPECT_EQ (fresh.avail (8), 8);
     EXPECT_EQ (fresh.getOutput()[0][7], 1.0f);
-    buffer.release();
 }
 
 TEST (ImpulseBuffer, ChannelsLengthsAndFailure)
 {
-    ImpulseBuffer buffer;
+    Owned<ImpulseBuffer> buffer;
     const float a[3] = { 1, 2, 3 };
     const float b[3] = { 4, 5, 6 };
     const float* both[2] = { a, b };
@@ -294,5 +291,4 @@ TEST (ImpulseBuffer, ChannelsLengthsAndFailure)
     EXPECT_EQ (buffer.channel (0)[2], 3.0f);
     EXPECT_EQ (buffer.setLength (-1), 0);
     EXPECT_EQ (buffer.length(), 0);
-    buffer.release();
 }

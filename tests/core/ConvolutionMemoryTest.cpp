@@ -3,6 +3,7 @@
 #include "ConvolutionTestSupport.h"
 #include "EmbeddedResponses.h"
 #include "Failures.h"
+#include "Owned.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 
 using namespace convtest;
 using ktotest::FailureSwitch;
+using ktotest::Owned;
 
 namespace
 {
@@ -105,7 +107,7 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
 
     long setImpulseAllocations = 0, processingAllocations = 0;
     {
-        ImpulseBuffer buffer;
+        Owned<ImpulseBuffer> buffer;
         buffer.set (channels, impulseLength, 2);
         ConvolutionEngine engine;
         const long before = heapAllocationCount();
@@ -114,14 +116,13 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
         Runner runner (engine, x);
         runner.run (20, 64);
         processingAllocations = heapAllocationCount() - before - setImpulseAllocations;
-        buffer.release();
     }
     ASSERT_GT (setImpulseAllocations, 4);
     ASSERT_GT (processingAllocations, 4);
 
     for (long k = 0; k <= setImpulseAllocations; ++k)
     {
-        ImpulseBuffer buffer;
+        Owned<ImpulseBuffer> buffer;
         buffer.set (channels, impulseLength, 2);
         ConvolutionEngine engine;
         {
@@ -132,26 +133,24 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
         runner.run (1000, 64);
         EXPECT_EQ (runner.delivered[0].size(), static_cast<size_t> (length));
         check (engine, runner, "setImpulse", k);
-        buffer.release();
     }
 
     // Reservation failing from the k-th allocation on: stages without their memory stay silent,
     // and when the outputs got theirs, processing never asks for memory.
     long reserveAllocations = 0;
     {
-        ImpulseBuffer buffer;
+        Owned<ImpulseBuffer> buffer;
         buffer.set (channels, impulseLength, 2);
         ConvolutionEngine engine;
         engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
         const long before = heapAllocationCount();
         EXPECT_TRUE (engine.reserve (4096, 2));
         reserveAllocations = heapAllocationCount() - before;
-        buffer.release();
     }
     ASSERT_GT (reserveAllocations, 4);
     for (long k = 0; k <= reserveAllocations; ++k)
     {
-        ImpulseBuffer buffer;
+        Owned<ImpulseBuffer> buffer;
         buffer.set (channels, impulseLength, 2);
         ConvolutionEngine engine;
         engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
@@ -169,7 +168,6 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
         }
         EXPECT_EQ (runner.delivered[0].size(), static_cast<size_t> (length));
         check (engine, runner, "reserve", k);
-        buffer.release();
     }
 
     // Failing from the k-th allocation on, or only the k-th.
@@ -177,7 +175,7 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
         for (const int block : { 64, 100 })
             for (long k = 0; k <= processingAllocations; ++k)
             {
-                ImpulseBuffer buffer;
+                Owned<ImpulseBuffer> buffer;
                 buffer.set (channels, impulseLength, 2);
                 ConvolutionEngine engine;
                 engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
@@ -190,7 +188,6 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
                 // Blocks whose output could not be stored are late, never wrong.
                 EXPECT_GE (runner.delivered[0].size(), static_cast<size_t> (length - 21 * block));
                 check (engine, runner, failures < 0 ? "processing, all" : "processing, one", k);
-                buffer.release();
             }
 }
 
@@ -214,7 +211,7 @@ TEST (ConvolutionEngineMemory, ProcessingAllocatesNothingOnceWarm)
         for (int c = 0; c < test.impulseChannels; ++c)
             h.push_back (noise (impulseLength, 7u + static_cast<unsigned> (c), 1.0, 5.0));
         const float* channels[2] = { h[0].data(), h.back().data() };
-        ImpulseBuffer buffer;
+        Owned<ImpulseBuffer> buffer;
         buffer.set (channels, impulseLength, test.impulseChannels);
         ConvolutionEngine engine;
         engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
@@ -229,7 +226,6 @@ TEST (ConvolutionEngineMemory, ProcessingAllocatesNothingOnceWarm)
         });
         EXPECT_EQ (ktotest::allocations::stop(), 0);
         EXPECT_EQ (heapAllocationCount(), heapBefore);
-        buffer.release();
     }
 }
 
@@ -241,7 +237,7 @@ TEST (ConvolutionEngineMemory, ReservedEngineAllocatesNothingFromTheFirstBlock)
     const int impulseLength = ktotest::longestResponseFrames;
     const std::vector<Signal> h { noise (impulseLength, 11, 1.0, 4.25), noise (impulseLength, 12, 1.0, 4.25) };
     const float* channels[2] = { h[0].data(), h[1].data() };
-    ImpulseBuffer buffer;
+    Owned<ImpulseBuffer> buffer;
     buffer.set (channels, impulseLength, 2);
     const long length = 1200000;
     const std::vector<Signal> x { noise (length, 13), noise (length, 14) };
@@ -277,5 +273,4 @@ TEST (ConvolutionEngineMemory, ReservedEngineAllocatesNothingFromTheFirstBlock)
         for (int i = 0; i < engine.stageCount(); ++i)
             EXPECT_FALSE (engine.stage (i)->failed);
     }
-    buffer.release();
 }

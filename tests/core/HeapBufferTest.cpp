@@ -1,6 +1,7 @@
 #include "HeapBuffer.h"
 
 #include "Failures.h"
+#include "Owned.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <vector>
 
 using ktotest::FailureSwitch;
+using ktotest::Owned;
 
 namespace
 {
@@ -39,7 +41,7 @@ TEST (HeapBuffer, AllocationSizesFollowPageRoundedGrowth)
         { 700000, true, 700000, 1044384 },
         { 0, true, 0, 0 },                 // frees the block
     };
-    HeapBuffer buffer;
+    Owned<HeapBuffer> buffer;
     for (const auto& step : steps)
     {
         void* result = buffer.resize (step.newSize, step.shrink);
@@ -54,12 +56,11 @@ TEST (HeapBuffer, AllocationSizesFollowPageRoundedGrowth)
     buffer.resize (5000, false);
     buffer.resize (10, true);
     EXPECT_EQ (buffer.allocated, 8096);
-    buffer.release();
 }
 
 TEST (HeapBuffer, FailedResizeLeavesBufferAsItWas)
 {
-    HeapBuffer buffer;
+    Owned<HeapBuffer> buffer;
     buffer.resize (100, false);
     std::memset (buffer.data, 7, 100);
     void* before = buffer.data;
@@ -71,7 +72,7 @@ TEST (HeapBuffer, FailedResizeLeavesBufferAsItWas)
     EXPECT_EQ (buffer.allocated, 4000);
     EXPECT_EQ (static_cast<unsigned char*> (buffer.data)[99], 7);
 
-    HeapBuffer empty;
+    Owned<HeapBuffer> empty;
     {
         FailureSwitch failing (0);
         EXPECT_EQ (empty.resize (10, false), nullptr);
@@ -88,23 +89,21 @@ TEST (HeapBuffer, FailedResizeLeavesBufferAsItWas)
     EXPECT_EQ (buffer.allocated, 8096);
     EXPECT_EQ (static_cast<unsigned char*> (buffer.data)[0], 7);
     EXPECT_EQ (static_cast<unsigned char*> (buffer.data)[99], 7);
-    buffer.release();
 }
 
 TEST (HeapBuffer, AlignedViewIsFirstCacheLineBoundary)
 {
-    HeapBuffer buffer;
+    Owned<HeapBuffer> buffer;
     EXPECT_EQ (buffer.alignedView(), nullptr);
     buffer.resize (4 * 10 + 60, false);
     const auto address = reinterpret_cast<std::uintptr_t> (buffer.alignedView());
     EXPECT_EQ (address % 64, 0u);
     EXPECT_LE (address - reinterpret_cast<std::uintptr_t> (buffer.data), 60u);
-    buffer.release();
 }
 
 TEST (SampleFifo, CompactsOnlyAfterMoreThanHalfIsRead)
 {
-    SampleFifo fifo;
+    Owned<SampleFifo> fifo;
     EXPECT_EQ (fifo.readPointer(), nullptr);
     std::vector<float> samples (1000);
     for (size_t i = 0; i < samples.size(); ++i)
@@ -136,12 +135,11 @@ TEST (SampleFifo, CompactsOnlyAfterMoreThanHalfIsRead)
     fifo.clear();
     EXPECT_EQ (fifo.unread(), 0);
     EXPECT_EQ (fifo.data.allocated, allocated);
-    fifo.release();
 }
 
 TEST (SampleFifo, FailedAppendKeepsUnreadSamplesAndRevivesNothing)
 {
-    SampleFifo fifo;
+    Owned<SampleFifo> fifo;
     std::vector<float> samples (900, 1.0f);
     fifo.append (samples.data(), 900); // 3600 of 4000 bytes
     fifo.consume (100);
@@ -158,12 +156,11 @@ TEST (SampleFifo, FailedAppendKeepsUnreadSamplesAndRevivesNothing)
     }
     EXPECT_EQ (fifo.unread(), 0);
     EXPECT_EQ (fifo.readPointer(), nullptr);
-    fifo.release();
 }
 
 TEST (BlockQueue, ChunksAreSizedReusedAndRecycled)
 {
-    BlockQueue queue;
+    Owned<BlockQueue> queue;
     EXPECT_EQ (queue.add (nullptr, 0), nullptr);
     EXPECT_EQ (queue.availableBytes, 0);
 
@@ -204,11 +201,9 @@ TEST (BlockQueue, ChunksAreSizedReusedAndRecycled)
     EXPECT_EQ (chunkOf (queue.chunks, 0), last);
     EXPECT_EQ (heapAllocationCount(), allocationsBefore);
 
-    queue.destroy();
-
     // ...a chunk with 472 bytes of room sends an add of 500 to a new one...
 
-    BlockQueue second;
+    Owned<BlockQueue> second;
     second.add (bytes.data(), 65000);
     second.add (bytes.data(), 500);
     EXPECT_EQ (heapPointerCount (second.chunks), 2);
@@ -226,14 +221,13 @@ TEST (BlockQueue, ChunksAreSizedReusedAndRecycled)
     EXPECT_EQ (second.availableBytes, 0);
     EXPECT_EQ (second.readOffset, 0);
     EXPECT_EQ (heapPointerCount (second.chunks), 0);
-    second.destroy();
 }
 
 TEST (BlockQueue, ChunkTakenWhenListCannotGrowIsNotLost)
 {
     // Fill the chunk list's allocation (4000 bytes hold 499 pointers strictly below it) so
     // that the next chunk needs the list to grow, then let that growth fail.
-    BlockQueue queue;
+    Owned<BlockQueue> queue;
     queue.minChunkBytes = 8;
     for (int i = 0; i < 499; ++i)
         ASSERT_NE (queue.add (nullptr, 8), nullptr);
@@ -267,15 +261,14 @@ TEST (BlockQueue, ChunkTakenWhenListCannotGrowIsNotLost)
     }
     EXPECT_EQ (heapPointerCount (queue.freeChunks), 0);
     EXPECT_EQ (queue.availableBytes, 499 * 8);
-    queue.destroy();
 }
 
 TEST (BlockQueue, ReservedStoresReachTheirSizesWithoutAllocating)
 {
     // Up to the reserved sizes nothing allocates; a reservation that cannot be had says so and
     // leaves the stores usable.
-    BlockQueue queue;
-    SampleFifo fifo;
+    Owned<BlockQueue> queue;
+    Owned<SampleFifo> fifo;
     ASSERT_TRUE (queue.reserve (4));
     ASSERT_TRUE (fifo.reserve (10000));
     EXPECT_EQ (heapPointerCount (queue.freeChunks), 4);
@@ -292,8 +285,8 @@ TEST (BlockQueue, ReservedStoresReachTheirSizesWithoutAllocating)
     EXPECT_EQ (heapAllocationCount(), before);
     EXPECT_EQ (heapPointerCount (queue.freeChunks), 4);
 
-    BlockQueue starved;
-    SampleFifo hungry;
+    Owned<BlockQueue> starved;
+    Owned<SampleFifo> hungry;
     {
         FailureSwitch failing (2);
         EXPECT_FALSE (starved.reserve (3));
@@ -303,8 +296,4 @@ TEST (BlockQueue, ReservedStoresReachTheirSizesWithoutAllocating)
     EXPECT_EQ (hungry.data.allocated, 0);
     EXPECT_NE (starved.add (block.data(), 100), nullptr);
     EXPECT_TRUE (hungry.append (block.data(), 100));
-    queue.destroy();
-    starved.destroy();
-    fifo.release();
-    hungry.release();
 }
