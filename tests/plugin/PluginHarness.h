@@ -40,6 +40,14 @@ struct Host
         ASSERT_EQ (unit.initialize(), kto::host::noErr);
     }
 
+    // Started, one block played and the loader's tick run: type 1 is in, its engine still fresh.
+    void startLoaded (int inputs = 2, int outputs = 2)
+    {
+        start (inputs, outputs);
+        render (noiseChannels (inputs, 256, 100), 256);
+        tick();
+    }
+
     void tick() { ImpulseLoaderTestAccess::tick (processor().impulseLoader); }
 
     // Renders input in blocks of blockSize; outputs start as garbage, as a host's buffers may.

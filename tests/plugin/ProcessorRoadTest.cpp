@@ -131,9 +131,7 @@ TEST (PluginRoad, BypassThresholdIsExactlyOneHalf)
     for (auto [inputs, outputs] : { std::pair { 1, 1 }, { 1, 2 }, { 2, 2 } })
     {
         Host host;
-        host.start (inputs, outputs);
-        host.render (noiseChannels (inputs, block, 3), block);
-        host.tick();
+        host.startLoaded (inputs, outputs);
         const auto in = noiseChannels (inputs, 2 * block, 4);
 
         host.setParameter (0, 0.5f);
@@ -165,9 +163,7 @@ TEST (PluginRoad, MixAndGain)
     {
         SCOPED_TRACE (juce::String (c.mixNormalised) + " " + juce::String (c.gainNormalised));
         Host host;
-        host.start (2, 2);
-        host.render (noiseChannels (2, block, 5), block);
-        host.tick();
+        host.startLoaded();
         host.setParameter (2, c.mixNormalised);
         host.setParameter (3, c.gainNormalised);
 
@@ -183,9 +179,7 @@ TEST (PluginRoad, MixAndGain)
 TEST (PluginRoad, SwitchingTheTypeWhilePlaying)
 {
     Host host;
-    host.start (2, 2);
-    host.render (noiseChannels (2, block, 9), block);
-    host.tick();
+    host.startLoaded();
     host.setParameter (2, 1.0f);
 
     // Type 6: the blocks until the tick are the attenuated input, then type 6 from a fresh engine.
@@ -224,9 +218,7 @@ TEST (PluginRoad, TypeValuesThatFitNoIntSelectNoType)
     EXPECT_EQ (Processor::reverbTypeFromValue (-2147483648.0f), std::numeric_limits<int>::min());
 
     Host host;
-    host.start (2, 2);
-    host.render (noiseChannels (2, block, 11), block);
-    host.tick();
+    host.startLoaded();
     host.processor().revTypeParam->value.store (std::numeric_limits<float>::quiet_NaN());
     const auto in = noiseChannels (2, block, 12);
     EXPECT_EQ (host.render (in, block), times (in, 0.25f));
@@ -240,12 +232,8 @@ TEST (PluginRoad, TypeValuesThatFitNoIntSelectNoType)
 TEST (PluginRoad, AHostResetAfterPreparationKeepsTheTail)
 {
     Host a, b;
-    for (auto* h : { &a, &b })
-    {
-        h->start (2, 2);
-        h->render (noiseChannels (2, block, 13), block);
-        h->tick();
-    }
+    a.startLoaded();
+    b.startLoaded();
     const auto in = noiseChannels (2, block, 14);
     const Channels silence (2, std::vector<float> (size_t (8 * block), 0.0f));
     a.render (in, block);
