@@ -42,10 +42,10 @@ std::vector<float> interleave (const Buffer& b)
 {
     const int n = b.audio.getNumSamples();
     const int nc = b.audio.getNumChannels();
-    std::vector<float> out (static_cast<size_t> (n) * nc);
+    std::vector<float> out (n * nc);
     for (int i = 0; i < n; ++i)
         for (int c = 0; c < nc; ++c)
-            out[static_cast<size_t> (i) * nc + c] = b.audio.getSample (c, i);
+            out[i * nc + c] = b.audio.getSample (c, i);
     return out;
 }
 
@@ -60,21 +60,20 @@ std::vector<float> viaSamplerate (const std::vector<float>& in, int channels, in
     data.output_frames = static_cast<long> (out.size()) / channels;
     data.src_ratio = newRate / 44100.0;
     src_simple (&data, SRC_SINC_BEST_QUALITY, channels);
-    out.resize (static_cast<size_t> (data.output_frames_gen) * channels);
+    out.resize (data.output_frames_gen * channels);
     return out;
 }
 
 std::vector<float> viaSoxr (const std::vector<float>& in, int channels, int newRate)
 {
-    const size_t frames = in.size() / static_cast<size_t> (channels);
-    std::vector<float> out (static_cast<size_t> (std::ceil (static_cast<double> (frames) * (newRate / 44100.0)) + 16)
-                            * static_cast<size_t> (channels));
+    const size_t frames = in.size() / channels;
+    std::vector<float> out (static_cast<size_t> (std::ceil (static_cast<double> (frames) * (newRate / 44100.0)) + 16) * channels);
     const soxr_io_spec_t io = soxr_io_spec (SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec (SOXR_VHQ, 0);
     size_t done = 0;
     soxr_oneshot (44100, newRate, static_cast<unsigned> (channels), in.data(), frames, nullptr, out.data(),
-                  out.size() / static_cast<size_t> (channels), &done, &io, &quality, nullptr);
-    out.resize (done * static_cast<size_t> (channels));
+                  out.size() / channels, &done, &io, &quality, nullptr);
+    out.resize (done * channels);
     return out;
 }
 
@@ -90,7 +89,7 @@ ConvolverBenchError sineError (const std::string& name, const std::vector<float>
         int n = 0;
         for (int j = margin; j < last && j + lag < static_cast<int> (y.size()); ++j, ++n)
         {
-            const double e = y[static_cast<size_t> (j + lag)] - std::sin (twoPi * freq * j / rate);
+            const double e = y[j + lag] - std::sin (twoPi * freq * j / rate);
             worst = std::max (worst, std::abs (e));
             sum += e * e;
         }

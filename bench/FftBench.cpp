@@ -73,7 +73,7 @@ std::vector<FftBenchRow> measureFft()
     std::vector<FftBenchRow> rows;
     for (int n = 16; n <= 32768; n *= 2)
     {
-        const size_t bytes = sizeof (float) * 2 * static_cast<size_t> (n);
+        const size_t bytes = sizeof (float) * 2 * n;
         auto* ourData = static_cast<float*> (fftwf_malloc (bytes));
         auto* fftwData = static_cast<float*> (fftwf_malloc (bytes));
         auto* fftwComplex = reinterpret_cast<fftwf_complex*> (fftwData);

@@ -21,7 +21,7 @@ namespace
 long play (Convolver& convolver, int frames, int block)
 {
     long count = 0;
-    std::vector<float> left (static_cast<size_t> (block)), right (static_cast<size_t> (block));
+    std::vector<float> left (block), right (block);
     float* channels[] = { left.data(), right.data() };
     Lcg random { 5u };
     for (int done = 0; done < frames; done += block)
@@ -97,8 +97,8 @@ TEST (ConvolverAllocation, LongRunAllocatesNothingFromTheFirstBlock)
                 block = random.next() % 50 == 0 ? 20000 : static_cast<int> (1 + random.next() % 4096);
             for (int i = 0; i < block; ++i)
             {
-                left[static_cast<size_t> (i)] = static_cast<float> (random.uniform());
-                right[static_cast<size_t> (i)] = static_cast<float> (random.uniform());
+                left[i] = static_cast<float> (random.uniform());
+                right[i] = static_cast<float> (random.uniform());
             }
             allocations::start();
             convolver.process (channels, 2, block);

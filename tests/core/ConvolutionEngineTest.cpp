@@ -34,7 +34,7 @@ std::vector<Signal> makeImpulse (int length, int channels, bool gaps, unsigned s
             // partitions that only one channel of a packed spectrum needs.
             const long from = c == 0 ? length / 5 : length / 2;
             for (long k = from; k < std::min<long> (length, from + length / 5); ++k)
-                s[static_cast<size_t> (k)] = 0.0f;
+                s[k] = 0.0f;
         }
         h.push_back (std::move (s));
     }
@@ -49,7 +49,7 @@ std::vector<Signal> makeInput (long length, int channels, bool gaps, unsigned se
         Signal s = noise (length, seed + 101u * static_cast<unsigned> (c));
         if (gaps)
             for (long i = length / 3; i < length / 3 + 40000 && i < length; ++i)
-                s[static_cast<size_t> (i)] = 0.0f;
+                s[i] = 0.0f;
         x.push_back (std::move (s));
     }
     return x;
@@ -93,15 +93,15 @@ TEST (ConvolutionEngine, MatchesDirectConvolutionAtZeroLatency)
         std::vector<long> positions;
         if (static_cast<double> (test.impulseLength) * static_cast<double> (length) < 3e7)
         {
-            positions.resize (static_cast<size_t> (length));
+            positions.resize (length);
             std::iota (positions.begin(), positions.end(), 0L);
         }
         else
             positions = checkPositions (length, seed++);
         for (int c = 0; c < test.inputChannels; ++c)
         {
-            const auto& hc = h[static_cast<size_t> (std::min (c, test.impulseChannels - 1))];
-            expectConvolution (out[static_cast<size_t> (c)], hc, x[static_cast<size_t> (c)], positions, c == 0 ? "left" : "right");
+            const auto& hc = h[std::min (c, test.impulseChannels - 1)];
+            expectConvolution (out[c], hc, x[c], positions, c == 0 ? "left" : "right");
         }
     }
 }
@@ -115,10 +115,10 @@ TEST (ConvolutionEngine, StereoInputsThatMeetAndPart)
     const long length = 200000;
     const Signal a = noise (length, 501);
     const Signal b = noise (length, 502);
-    const Signal silence (static_cast<size_t> (length), 0.0f);
+    const Signal silence (length, 0.0f);
 
     auto splice = [&] (std::vector<std::pair<long, const Signal*>> pieces) {
-        Signal s (static_cast<size_t> (length));
+        Signal s (length);
         for (size_t i = 0; i < pieces.size(); ++i)
         {
             const long end = i + 1 < pieces.size() ? pieces[i + 1].first : length;
@@ -213,7 +213,7 @@ TEST (ConvolutionEngine, PlansStagesForTheImpulse)
     {
         SCOPED_TRACE (testing::Message() << "length " << plan.length << ", latency " << plan.latency);
         Owned<ImpulseBuffer> buffer;
-        Signal h (static_cast<size_t> (plan.length), 0.5f);
+        Signal h (plan.length, 0.5f);
         const float* channels[1] = { h.data() };
         buffer.set (channels, plan.length, 1);
         ConvolutionEngine engine;
@@ -222,10 +222,10 @@ TEST (ConvolutionEngine, PlansStagesForTheImpulse)
         for (int i = 0; i < engine.stageCount(); ++i)
         {
             const ConvolutionStage& s = *engine.stage (i);
-            EXPECT_EQ (s.fftSize, plan.stages[static_cast<size_t> (i)][0]) << i;
-            EXPECT_EQ (s.offsetInImpulse, plan.stages[static_cast<size_t> (i)][1]) << i;
-            EXPECT_EQ (s.impulseLen, plan.stages[static_cast<size_t> (i)][2]) << i;
-            EXPECT_EQ (s.nParts(), plan.stages[static_cast<size_t> (i)][3]) << i;
+            EXPECT_EQ (s.fftSize, plan.stages[i][0]) << i;
+            EXPECT_EQ (s.offsetInImpulse, plan.stages[i][1]) << i;
+            EXPECT_EQ (s.impulseLen, plan.stages[i][2]) << i;
+            EXPECT_EQ (s.nParts(), plan.stages[i][3]) << i;
         }
     }
 }
@@ -241,14 +241,12 @@ TEST (ConvolutionEngine, UnitImpulseAfterResetAndPassThroughWithoutImpulse)
         SCOPED_TRACE (block);
         engine.reset();
         const long length = 52000;
-        Signal unit (static_cast<size_t> (length), 0.0f);
+        Signal unit (length, 0.0f);
         unit[0] = 1.0f;
         const auto out = runEngine (engine, { unit, unit }, blockSchedule (length, block, 3));
         for (int c = 0; c < 2; ++c)
             for (long n = 0; n < length; n += (n < 20000 ? 1 : 7))
-                ASSERT_NEAR (out[static_cast<size_t> (c)][static_cast<size_t> (n)],
-                             n < 50000 ? h[static_cast<size_t> (c)][static_cast<size_t> (n)] : 0.0f, 2e-6)
-                    << c << " " << n;
+                ASSERT_NEAR (out[c][n], n < 50000 ? h[c][n] : 0.0f, 2e-6) << c << " " << n;
     }
 
     // No stages yet: silence. An offset past the end: the input passes.

@@ -49,7 +49,7 @@ struct Runner
             for (int c = 0; c < 2; ++c)
             {
                 ASSERT_TRUE (got == 0 || out[c] != nullptr);
-                delivered[static_cast<size_t> (c)].insert (delivered[static_cast<size_t> (c)].end(), out[c], out[c] + got);
+                delivered[c].insert (delivered[c].end(), out[c], out[c] + got);
             }
             engine.advance (got);
             position += n;
@@ -73,9 +73,9 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
     for (const auto& [from, to] : segmentEnd)
         for (int c = 0; c < 2; ++c)
         {
-            Signal s (static_cast<size_t> (length));
+            Signal s (length);
             for (long n = 0; n < length; ++n)
-                s[static_cast<size_t> (n)] = static_cast<float> (directAt (h[static_cast<size_t> (c)], x[static_cast<size_t> (c)], n, from, to));
+                s[n] = static_cast<float> (directAt (h[c], x[c], n, from, to));
             segment[from].push_back (std::move (s));
         }
     const float* channels[2] = { h[0].data(), h[1].data() };
@@ -90,14 +90,14 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
         }
         for (int c = 0; c < 2; ++c)
         {
-            const Signal& got = runner.delivered[static_cast<size_t> (c)];
+            const Signal& got = runner.delivered[c];
             int reported = 0;
             for (size_t n = 0; n < got.size(); ++n)
             {
                 double expected = 0.0;
                 for (const auto& [offset, limit] : until)
                     if (static_cast<long> (n) < limit)
-                        expected += segment[offset][static_cast<size_t> (c)][n];
+                        expected += segment[offset][c][n];
                 if (! (std::fabs (got[n] - expected) <= 1e-4) && reported++ < 3)
                     ADD_FAILURE() << phase << " failing after " << k << " allocations: channel " << c << " sample " << n << " is "
                                   << got[n] << ", expected " << expected;

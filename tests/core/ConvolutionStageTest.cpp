@@ -135,9 +135,9 @@ TEST (ConvolutionStage, DirectFormMatchesConvolutionForShortAndLongFilters)
                 out.insert (out.end(), stage.output[0].readPointer(), stage.output[0].readPointer() + n);
                 stage.output[0].consume (n);
             }
-            std::vector<long> positions (static_cast<size_t> (length));
+            std::vector<long> positions (length);
             for (long n = 0; n < length; ++n)
-                positions[static_cast<size_t> (n)] = n;
+                positions[n] = n;
             expectConvolution (out, h, x, positions, "direct");
         }
 }
@@ -154,11 +154,11 @@ TEST (ConvolutionStage, TinyAndNonFiniteInputIsFlushedToSilence)
     Signal left (64 * 4, 0.0f), right (64 * 4, 0.0f);
     for (int i = 0; i < 64; ++i)
     {
-        left[static_cast<size_t> (i)] = 1e-13f;        // hop 0: silent
-        right[static_cast<size_t> (i)] = -1e-13f;
-        left[static_cast<size_t> (64 + i)] = 1e-13f;   // hop 1: one loud sample
-        left[static_cast<size_t> (128 + i)] = i % 2 == 0 ? std::numeric_limits<float>::infinity() : std::nanf ("");
-        right[static_cast<size_t> (192 + i)] = 1e-17f; // below 2^-54
+        left[i] = 1e-13f;        // hop 0: silent
+        right[i] = -1e-13f;
+        left[64 + i] = 1e-13f;   // hop 1: one loud sample
+        left[128 + i] = i % 2 == 0 ? std::numeric_limits<float>::infinity() : std::nanf ("");
+        right[192 + i] = 1e-17f; // below 2^-54
     }
     right[64 + 5] = 2e-12f;
     right[192] = 0.5f;
@@ -278,8 +278,8 @@ TEST (ConvolutionStage, DirectFormLeavesOutOnlyZeroTapsThatChangeNoBit)
                     std::fill (h.begin() + sounding, h.end(), 0.0f);
                     Signal window = noise (taps + samples, 16);
                     if (nonFinite)
-                        window[static_cast<size_t> (taps + samples / 2)] = std::numeric_limits<float>::infinity();
-                    Signal all (static_cast<size_t> (samples)), skipped (static_cast<size_t> (samples));
+                        window[taps + samples / 2] = std::numeric_limits<float>::infinity();
+                    Signal all (samples), skipped (samples);
                     vectorKernels().directForm (h.data(), taps, taps, window.data(), all.data(), samples);
                     vectorKernels().directForm (h.data(), taps, sounding, window.data(), skipped.data(), samples);
                     EXPECT_EQ (std::memcmp (all.data(), skipped.data(), all.size() * sizeof (float)), 0);

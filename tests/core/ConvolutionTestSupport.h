@@ -26,7 +26,7 @@ inline double directAt (const Signal& h, const Signal& x, long n, long from = 0,
     const long first = std::max (from, n - static_cast<long> (x.size()) + 1);
     const long last = std::min (to - 1, n);
     for (long k = first; k <= last; ++k)
-        sum += static_cast<double> (h[static_cast<size_t> (k)]) * x[static_cast<size_t> (n - k)];
+        sum += static_cast<double> (h[k]) * x[n - k];
     return sum;
 }
 
@@ -63,7 +63,7 @@ inline std::vector<Signal> runEngine (ConvolutionEngine& engine, const std::vect
             return out;
         float** result = engine.getOutput();
         for (int c = 0; c < channels; ++c)
-            std::copy (result[c], result[c] + n, out[static_cast<size_t> (c)].begin() + position);
+            std::copy (result[c], result[c] + n, out[c].begin() + position);
         engine.advance (n);
         position += n;
         if (afterBlock)
@@ -110,9 +110,9 @@ inline void expectConvolution (const Signal& out, const Signal& h, const Signal&
     int reported = 0;
     for (size_t i = 0; i < positions.size(); ++i)
     {
-        const double error = std::fabs (static_cast<double> (out[static_cast<size_t> (positions[i])]) - reference[i]);
+        const double error = std::fabs (static_cast<double> (out[positions[i]]) - reference[i]);
         if (! (error <= allowed) && reported++ < 5)
-            ADD_FAILURE() << what << ": sample " << positions[i] << " is " << out[static_cast<size_t> (positions[i])] << ", expected "
+            ADD_FAILURE() << what << ": sample " << positions[i] << " is " << out[positions[i]] << ", expected "
                           << reference[i] << " (peak " << peak << ")";
     }
 }

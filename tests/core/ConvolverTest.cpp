@@ -25,8 +25,8 @@ constexpr double twoPi = 6.283185307179586476925;
 
 Channels impulseOn (int channel, int channels, int frames)
 {
-    Channels x (static_cast<size_t> (channels), std::vector<float> (static_cast<size_t> (frames)));
-    x[static_cast<size_t> (channel)][0] = 1.0f;
+    Channels x (channels, std::vector<float> (frames));
+    x[channel][0] = 1.0f;
     return x;
 }
 
@@ -63,8 +63,8 @@ void expectResponse (Convolver& convolver, const Buffer& response, int block)
         for (int i = 0; i < frames; ++i)
         {
             const float want = i < response.audio.getNumSamples() ? response.audio.getSample (ch, i) : 0.0f;
-            ASSERT_NEAR (y[static_cast<size_t> (ch)][static_cast<size_t> (i)], want, 2e-6) << ch << " " << i;
-            ASSERT_EQ (y[static_cast<size_t> (1 - ch)][static_cast<size_t> (i)], 0.0f) << "cross-feed at " << i;
+            ASSERT_NEAR (y[ch][i], want, 2e-6) << ch << " " << i;
+            ASSERT_EQ (y[1 - ch][i], 0.0f) << "cross-feed at " << i;
         }
     }
 }
@@ -254,9 +254,9 @@ TEST (Convolver, ProcessEdgeCases)
     convolver.process (three, 3, 64);
     for (int i = 0; i < 64; ++i)
     {
-        ASSERT_NEAR (a[static_cast<size_t> (i)], source.audio.getSample (0, i), 1e-6);
-        ASSERT_NEAR (b[static_cast<size_t> (i)], source.audio.getSample (1, i), 1e-6);
-        ASSERT_EQ (c[static_cast<size_t> (i)], 0.0f);
+        ASSERT_NEAR (a[i], source.audio.getSample (0, i), 1e-6);
+        ASSERT_NEAR (b[i], source.audio.getSample (1, i), 1e-6);
+        ASSERT_EQ (c[i], 0.0f);
     }
 }
 
@@ -299,7 +299,7 @@ TEST (Convolver, MemoryThatCannotBeHadLeavesSilenceNotGarbage)
                     continue;
                 }
                 const float* h = held.channel (std::min (c, held.numChannels - 1));
-                Signal heard (static_cast<size_t> (held.length()), 0.0f);
+                Signal heard (held.length(), 0.0f);
                 for (int i = 0; i < convolver->engine.stageCount(); ++i)
                 {
                     const ConvolutionStage& s = *convolver->engine.stage (i);
@@ -327,7 +327,7 @@ TEST (Convolver, ReverbLevelAt1kHzDoesNotDependOnTheRate)
         Channels tone (2, Signal (frames));
         for (auto& channel : tone)
             for (int i = 0; i < frames; ++i)
-                channel[static_cast<size_t> (i)] = static_cast<float> (std::sin (twoPi * 1000.0 * i / rate));
+                channel[i] = static_cast<float> (std::sin (twoPi * 1000.0 * i / rate));
         const auto y = processInBlocks (convolver, tone, 480);
         for (int ch = 0; ch < 2; ++ch)
         {
@@ -335,13 +335,13 @@ TEST (Convolver, ReverbLevelAt1kHzDoesNotDependOnTheRate)
             std::complex<double> sum;
             const int start = frames - rate / 10;
             for (int i = start; i < frames; ++i)
-                sum += static_cast<double> (y[static_cast<size_t> (ch)][static_cast<size_t> (i)])
+                sum += static_cast<double> (y[ch][i])
                        * std::polar (1.0, -twoPi * 1000.0 * i / rate);
             const double level = 20.0 * std::log10 (2.0 * std::abs (sum) / (rate / 10));
             if (rate == 44100)
                 reference.push_back (level);
             else
-                EXPECT_NEAR (level, reference[static_cast<size_t> (ch)], 0.1) << ch;
+                EXPECT_NEAR (level, reference[ch], 0.1) << ch;
         }
     }
 }

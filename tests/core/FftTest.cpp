@@ -23,26 +23,26 @@ constexpr double kTwoPi = 6.283185307179586476925;
 // The split-radix order from its recursive definition: bin held at each position.
 std::vector<int> splitRadixOrder (int n)
 {
-    std::vector<int> order (static_cast<size_t> (n));
+    std::vector<int> order (n);
     if (n <= 2)
     {
         for (int p = 0; p < n; ++p)
-            order[static_cast<size_t> (p)] = p;
+            order[p] = p;
         return order;
     }
     const auto half = splitRadixOrder (n / 2);
     const auto quarter = splitRadixOrder (n / 4);
     for (int p = 0; p < n / 2; ++p)
-        order[static_cast<size_t> (p)] = 2 * half[static_cast<size_t> (p)];
+        order[p] = 2 * half[p];
     for (int p = 0; p < n / 4; ++p)
     {
-        order[static_cast<size_t> (n / 2 + p)] = (4 * quarter[static_cast<size_t> (p)] - 1 + n) % n;
-        order[static_cast<size_t> (3 * n / 4 + p)] = 4 * quarter[static_cast<size_t> (p)] + 1;
+        order[n / 2 + p] = (4 * quarter[p] - 1 + n) % n;
+        order[3 * n / 4 + p] = 4 * quarter[p] + 1;
     }
     return order;
 }
 
-cd at (const std::vector<float>& x, int k) { return { x[static_cast<size_t> (2 * k)], x[static_cast<size_t> (2 * k + 1)] }; }
+cd at (const std::vector<float>& x, int k) { return { x[2 * k], x[2 * k + 1] }; }
 
 // One value of the unscaled DFT (sign -1) or its inverse (sign +1), in double precision.
 cd dftValue (const std::vector<cd>& in, int k, int sign, const std::vector<cd>& roots)
@@ -51,17 +51,17 @@ cd dftValue (const std::vector<cd>& in, int k, int sign, const std::vector<cd>& 
     cd sum = 0.0;
     for (int j = 0; j < n; ++j)
     {
-        const cd w = roots[static_cast<size_t> ((static_cast<long long> (j) * k) % n)];
-        sum += in[static_cast<size_t> (j)] * (sign < 0 ? std::conj (w) : w);
+        const cd w = roots[(static_cast<long long> (j) * k) % n];
+        sum += in[j] * (sign < 0 ? std::conj (w) : w);
     }
     return sum;
 }
 
 std::vector<cd> unitRoots (int n)
 {
-    std::vector<cd> roots (static_cast<size_t> (n));
+    std::vector<cd> roots (n);
     for (int j = 0; j < n; ++j)
-        roots[static_cast<size_t> (j)] = std::polar (1.0, kTwoPi * j / n);
+        roots[j] = std::polar (1.0, kTwoPi * j / n);
     return roots;
 }
 
@@ -111,9 +111,9 @@ TEST_P (FftSizes, MatchesDoublePrecisionDft)
     const auto roots = unitRoots (n);
     const auto input = noise (2 * n, static_cast<unsigned> (n));
 
-    std::vector<cd> x (static_cast<size_t> (n));
+    std::vector<cd> x (n);
     for (int k = 0; k < n; ++k)
-        x[static_cast<size_t> (k)] = at (input, k);
+        x[k] = at (input, k);
     const double outScale = rms (x) * std::sqrt (static_cast<double> (n));
     const double bound = 2.0 * log2Of (n) * kEps * outScale;
 
@@ -121,13 +121,13 @@ TEST_P (FftSizes, MatchesDoublePrecisionDft)
     fftTransform (data.data(), n, 0);
     double worst = 0.0;
     for (int p : checkedPositions (n))
-        worst = std::max (worst, std::abs (at (data, p) - dftValue (x, order[static_cast<size_t> (p)], -1, roots)));
+        worst = std::max (worst, std::abs (at (data, p) - dftValue (x, order[p], -1, roots)));
     EXPECT_LE (worst, bound) << "forward, size " << n;
 
     // The inverse reads Y[rho(p)] at position p; feed it the random block as such a spectrum.
-    std::vector<cd> y (static_cast<size_t> (n));
+    std::vector<cd> y (n);
     for (int p = 0; p < n; ++p)
-        y[static_cast<size_t> (order[static_cast<size_t> (p)])] = at (input, p);
+        y[order[p]] = at (input, p);
     data = input;
     fftTransform (data.data(), n, 1);
     worst = 0.0;
@@ -140,7 +140,7 @@ TEST_P (FftSizes, MatchesDoublePrecisionDft)
     fftTransform (data.data(), n, 1);
     worst = 0.0;
     for (int k = 0; k < n; ++k)
-        worst = std::max (worst, std::abs (at (data, k) - static_cast<double> (n) * x[static_cast<size_t> (k)]));
+        worst = std::max (worst, std::abs (at (data, k) - static_cast<double> (n) * x[k]));
     EXPECT_LE (worst, 2.0 * bound * std::sqrt (static_cast<double> (n))) << "round trip, size " << n;
 }
 
@@ -165,12 +165,12 @@ TEST_P (FftSizes, KnownSpectraLandAtTheirPositions)
     };
     for (const auto& c : cases)
     {
-        std::vector<float> data (static_cast<size_t> (2 * n));
+        std::vector<float> data (2 * n);
         for (int k = 0; k < n; ++k)
         {
             const cd v = c.signal (k);
-            data[static_cast<size_t> (2 * k)] = static_cast<float> (v.real());
-            data[static_cast<size_t> (2 * k + 1)] = static_cast<float> (v.imag());
+            data[2 * k] = static_cast<float> (v.real());
+            data[2 * k + 1] = static_cast<float> (v.imag());
         }
         fftTransform (data.data(), n, 0);
         for (int p = 0; p < n; ++p)
@@ -280,13 +280,13 @@ TEST (Fft, TransformBeforeAnyInitIsCorrect)
     const auto input = noise (2 * n, 5);
     auto data = input;
     fftTransform (data.data(), n, 0);
-    std::vector<cd> x (static_cast<size_t> (n));
+    std::vector<cd> x (n);
     for (int k = 0; k < n; ++k)
-        x[static_cast<size_t> (k)] = at (input, k);
+        x[k] = at (input, k);
     const auto order = splitRadixOrder (n);
     const auto roots = unitRoots (n);
     for (int p = 0; p < n; ++p)
-        ASSERT_LE (std::abs (at (data, p) - dftValue (x, order[static_cast<size_t> (p)], -1, roots)), 1e-4) << p;
+        ASSERT_LE (std::abs (at (data, p) - dftValue (x, order[p], -1, roots)), 1e-4) << p;
 }
 
 // Several threads race the first call; every one must see complete tables when it returns. Run
@@ -307,7 +307,7 @@ TEST (Fft, ConcurrentFirstInitIsSound)
             while (waiting.load() > 0)
                 std::this_thread::yield();
             fftInitTables();
-            fftTransform (results[static_cast<size_t> (i)].data(), n, 0);
+            fftTransform (results[i].data(), n, 0);
         });
     for (auto& t : threads)
         t.join();

@@ -181,9 +181,9 @@ TEST (BlockQueue, ChunksAreSizedReusedAndRecycled)
     queue.advance (50);
     queue.peek (read.data(), 300);
     for (int i = 0; i < 50; ++i)
-        EXPECT_EQ (read[static_cast<size_t> (i)], bytes[static_cast<size_t> (50 + i)]);
+        EXPECT_EQ (read[i], bytes[50 + i]);
     for (int i = 50; i < 300; ++i)
-        EXPECT_EQ (read[static_cast<size_t> (i)], bytes[static_cast<size_t> (i - 50)]);
+        EXPECT_EQ (read[i], bytes[i - 50]);
 
     // A chunk is recycled as soon as its bytes are read.
     queue.advance (50);

@@ -246,7 +246,7 @@ TEST (Resampler, RoundsContinueOneSignal)
                         room[i * 2 + ch] = in.audio.getSample (ch, fed + i);
                 fed += n;
                 ended = n < space;
-                std::vector<float> out (static_cast<size_t> (wantOut) * 2);
+                std::vector<float> out (wantOut * 2);
                 const int got = r.resampleOut (out.data(), n, wantOut, 2);
                 interleaved.insert (interleaved.end(), out.begin(), out.begin() + got * 2);
             }
@@ -255,7 +255,7 @@ TEST (Resampler, RoundsContinueOneSignal)
             ASSERT_GE (produced, constrained ? frames - 100 : frames);
             for (int j = 0; j < produced; ++j)
                 for (int ch = 0; ch < 2; ++ch)
-                    ASSERT_NEAR (interleaved[static_cast<size_t> (j) * 2 + ch], whole.audio.getSample (ch, j), 1e-5)
+                    ASSERT_NEAR (interleaved[j * 2 + ch], whole.audio.getSample (ch, j), 1e-5)
                         << j;
         }
     }
@@ -289,7 +289,7 @@ TEST (ResampleBuffer, EdgeCases)
     std::vector<float> out (500);
     EXPECT_EQ (r.resampleOut (out.data(), 500, 500, 1), 500);
     for (int i = 0; i < 500; ++i)
-        ASSERT_NEAR (out[static_cast<size_t> (i)], thousand.audio.getSample (0, i) * 1.0000002, 2e-7) << i;
+        ASSERT_NEAR (out[i], thousand.audio.getSample (0, i) * 1.0000002, 2e-7) << i;
 
     EXPECT_EQ (failureMessage ([&] { resampleBuffer (thousand, 0); }), bufferPrecondition (52));
     EXPECT_EQ (failureMessage ([&] { resampleBuffer (single, 22050); }), bufferPrecondition (44));
@@ -313,7 +313,7 @@ TEST (Resampler, LinearAndNearestModes)
         std::vector<float> out (40);
         ASSERT_EQ (r.resampleOut (out.data(), space, 40, 1), 40);
         for (int j = 0; j < 40; ++j)
-            EXPECT_EQ (out[static_cast<size_t> (j)], linear ? static_cast<float> (j) * 0.5f : static_cast<float> (j / 2)) << j;
+            EXPECT_EQ (out[j], linear ? static_cast<float> (j) * 0.5f : static_cast<float> (j / 2)) << j;
     }
 
     // Lowpass sections ahead of downsampling leave a constant as it is once they settle.

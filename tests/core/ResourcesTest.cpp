@@ -43,7 +43,7 @@ Decoded decode (const res::Entry& e)
 {
     Decoded d;
     juce::FlacAudioFormat flac;
-    d.reader.reset (flac.createReaderFor (new juce::MemoryInputStream (e.data, static_cast<size_t> (e.size), false), true));
+    d.reader.reset (flac.createReaderFor (new juce::MemoryInputStream (e.data, e.size, false), true));
     if (d.reader != nullptr)
     {
         d.audio.setSize (static_cast<int> (d.reader->numChannels), static_cast<int> (d.reader->lengthInSamples));
@@ -91,13 +91,13 @@ BandDrops bandDrops (const float* x, int early, int late, int length)
 // Reverberation time from the backward-integrated energy, fitted between -5 and -25 dB.
 double rt60 (const float* x, int n, double rate)
 {
-    std::vector<double> tailEnergy (static_cast<size_t> (n) + 1, 0.0);
+    std::vector<double> tailEnergy (n + 1, 0.0);
     for (int i = n - 1; i >= 0; --i)
-        tailEnergy[static_cast<size_t> (i)] = tailEnergy[static_cast<size_t> (i) + 1] + static_cast<double> (x[i]) * x[i];
+        tailEnergy[i] = tailEnergy[i + 1] + static_cast<double> (x[i]) * x[i];
     const auto firstBelow = [&] (double db)
     {
         int i = 0;
-        while (i < n && 10.0 * std::log10 (tailEnergy[static_cast<size_t> (i)] / tailEnergy[0]) > db)
+        while (i < n && 10.0 * std::log10 (tailEnergy[i] / tailEnergy[0]) > db)
             ++i;
         return i;
     };

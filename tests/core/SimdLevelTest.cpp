@@ -25,7 +25,7 @@ Buffer firstImpulse()
     const auto& entry = kto::resources::table[0];
     juce::FlacAudioFormat flac;
     std::unique_ptr<juce::AudioFormatReader> reader (
-        flac.createReaderFor (new juce::MemoryInputStream (entry.data, static_cast<size_t> (entry.size), false), true));
+        flac.createReaderFor (new juce::MemoryInputStream (entry.data, entry.size, false), true));
     Buffer b (2, static_cast<int> (reader->lengthInSamples), 44100);
     reader->read (&b.audio, 0, b.audio.getNumSamples(), 0, true, true);
     return b;
