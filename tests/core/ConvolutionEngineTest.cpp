@@ -1,7 +1,6 @@
 #include "ConvolutionEngine.h"
 #include "ConvolutionTestSupport.h"
 #include "EmbeddedResponses.h"
-#include "Owned.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +8,6 @@
 #include <numeric>
 
 using namespace convtest;
-using ktotest::Owned;
 
 namespace
 {
@@ -55,12 +53,6 @@ std::vector<Signal> makeInput (long length, int channels, bool gaps, unsigned se
     return x;
 }
 
-void setEngine (ConvolutionEngine& engine, ImpulseBuffer& buffer, const std::vector<Signal>& h)
-{
-    const float* channels[2] = { h[0].data(), h.size() > 1 ? h[1].data() : nullptr };
-    buffer.set (channels, static_cast<int> (h[0].size()), static_cast<int> (h.size()));
-    EXPECT_EQ (engine.setImpulse (&buffer, 0, 0, 0, 0, 0), 0);
-}
 } // namespace
 
 TEST (ConvolutionEngine, MatchesDirectConvolutionAtZeroLatency)
@@ -85,9 +77,9 @@ TEST (ConvolutionEngine, MatchesDirectConvolutionAtZeroLatency)
         const long length = test.impulseLength + (test.impulseLength > 20000 ? 40000 : 3000);
         const auto x = makeInput (length, test.inputChannels, test.gaps, seed++);
 
-        Owned<ImpulseBuffer> buffer;
+        const auto buffer = impulseOf (h);
         ConvolutionEngine engine;
-        setEngine (engine, buffer, h);
+        EXPECT_EQ (engine.setImpulse (&buffer, 0, 0, 0, 0, 0), 0);
         const auto out = runEngine (engine, x, blockSchedule (length, test.block, seed++));
 
         std::vector<long> positions;
@@ -144,9 +136,9 @@ TEST (ConvolutionEngine, StereoInputsThatMeetAndPart)
         for (const int block : { 64, 0 })
         {
             SCOPED_TRACE (testing::Message() << pattern.name << ", block " << block);
-            Owned<ImpulseBuffer> buffer;
+            const auto buffer = impulseOf (h);
             ConvolutionEngine engine;
-            setEngine (engine, buffer, h);
+            EXPECT_EQ (engine.setImpulse (&buffer, 0, 0, 0, 0, 0), 0);
             const std::vector<Signal> x { pattern.left, pattern.right };
             const auto out = runEngine (engine, x, blockSchedule (length, block, 7));
             auto positions = checkPositions (length, 9, 400);
@@ -166,9 +158,9 @@ TEST (ConvolutionEngine, EqualChannelsShareAndMonoImpulsePairs)
     for (const int impulseChannels : { 2, 1 })
     {
         const auto h = makeImpulse (50000, impulseChannels, false, 12);
-        Owned<ImpulseBuffer> buffer;
+        const auto buffer = impulseOf (h);
         ConvolutionEngine engine;
-        setEngine (engine, buffer, h);
+        EXPECT_EQ (engine.setImpulse (&buffer, 0, 0, 0, 0, 0), 0);
         runEngine (engine, { a, a }, blockSchedule (length, 256, 1));
         ASSERT_EQ (engine.stageCount(), 6);
         const ConvolutionStage& last = *engine.stage (5);
@@ -212,10 +204,7 @@ TEST (ConvolutionEngine, PlansStagesForTheImpulse)
     for (const auto& plan : plans)
     {
         SCOPED_TRACE (testing::Message() << "length " << plan.length << ", latency " << plan.latency);
-        Owned<ImpulseBuffer> buffer;
-        Signal h (plan.length, 0.5f);
-        const float* channels[1] = { h.data() };
-        buffer.set (channels, plan.length, 1);
+        const auto buffer = impulseOf ({ Signal (plan.length, 0.5f) });
         ConvolutionEngine engine;
         EXPECT_EQ (engine.setImpulse (&buffer, plan.maxPartition, plan.knownBlockSize, plan.maxLength, 0, plan.latency), plan.returned);
         ASSERT_EQ (engine.stageCount(), static_cast<int> (plan.stages.size()));
@@ -233,9 +222,9 @@ TEST (ConvolutionEngine, PlansStagesForTheImpulse)
 TEST (ConvolutionEngine, UnitImpulseAfterResetAndPassThroughWithoutImpulse)
 {
     const auto h = makeImpulse (50000, 2, false, 77);
-    Owned<ImpulseBuffer> buffer;
+    const auto buffer = impulseOf (h);
     ConvolutionEngine engine;
-    setEngine (engine, buffer, h);
+    EXPECT_EQ (engine.setImpulse (&buffer, 0, 0, 0, 0, 0), 0);
     for (const int block : { 1, 64, 512, 4096 })
     {
         SCOPED_TRACE (block);

@@ -3,7 +3,6 @@
 #include "ConvolutionTestSupport.h"
 #include "EmbeddedResponses.h"
 #include "Failures.h"
-#include "Owned.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +12,7 @@
 #include <new>
 
 using namespace convtest;
-using ktotest::FailureSwitch;
-using ktotest::Owned;
+using ktotest::whileFailing;
 
 namespace
 {
@@ -78,7 +76,6 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
                 s[n] = static_cast<float> (directAt (h[c], x[c], n, from, to));
             segment[from].push_back (std::move (s));
         }
-    const float* channels[2] = { h[0].data(), h[1].data() };
 
     auto check = [&] (const ConvolutionEngine& engine, const Runner& runner, const char* phase, long k) {
         std::map<int, long> until; // summed positions below which a stage contributes
@@ -107,8 +104,7 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
 
     long setImpulseAllocations = 0, processingAllocations = 0;
     {
-        Owned<ImpulseBuffer> buffer;
-        buffer.set (channels, impulseLength, 2);
+        const auto buffer = impulseOf (h);
         ConvolutionEngine engine;
         const long before = heapAllocationCount();
         engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
@@ -122,13 +118,9 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
 
     for (long k = 0; k <= setImpulseAllocations; ++k)
     {
-        Owned<ImpulseBuffer> buffer;
-        buffer.set (channels, impulseLength, 2);
+        const auto buffer = impulseOf (h);
         ConvolutionEngine engine;
-        {
-            FailureSwitch failing (k);
-            engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
-        }
+        whileFailing (k, [&] { engine.setImpulse (&buffer, 0, 0, 0, 0, 0); });
         Runner runner (engine, x);
         runner.run (1000, 64);
         EXPECT_EQ (runner.delivered[0].size(), static_cast<size_t> (length));
@@ -139,8 +131,7 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
     // and when the outputs got theirs, processing never asks for memory.
     long reserveAllocations = 0;
     {
-        Owned<ImpulseBuffer> buffer;
-        buffer.set (channels, impulseLength, 2);
+        const auto buffer = impulseOf (h);
         ConvolutionEngine engine;
         engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
         const long before = heapAllocationCount();
@@ -150,15 +141,10 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
     ASSERT_GT (reserveAllocations, 4);
     for (long k = 0; k <= reserveAllocations; ++k)
     {
-        Owned<ImpulseBuffer> buffer;
-        buffer.set (channels, impulseLength, 2);
+        const auto buffer = impulseOf (h);
         ConvolutionEngine engine;
         engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
-        bool reserved = false;
-        {
-            FailureSwitch failing (k);
-            reserved = engine.reserve (4096, 2);
-        }
+        const bool reserved = whileFailing (k, [&] { return engine.reserve (4096, 2); });
         const long before = heapAllocationCount();
         Runner runner (engine, x);
         runner.run (1000, 100);
@@ -175,15 +161,11 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
         for (const int block : { 64, 100 })
             for (long k = 0; k <= processingAllocations; ++k)
             {
-                Owned<ImpulseBuffer> buffer;
-                buffer.set (channels, impulseLength, 2);
+                const auto buffer = impulseOf (h);
                 ConvolutionEngine engine;
                 engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
                 Runner runner (engine, x);
-                {
-                    FailureSwitch failing (k, failures);
-                    runner.run (20, block);
-                }
+                whileFailing (k, [&] { runner.run (20, block); }, failures);
                 runner.run (1000, block);
                 // Blocks whose output could not be stored are late, never wrong.
                 EXPECT_GE (runner.delivered[0].size(), static_cast<size_t> (length - 21 * block));
@@ -210,9 +192,7 @@ TEST (ConvolutionEngineMemory, ProcessingAllocatesNothingOnceWarm)
         std::vector<Signal> h;
         for (int c = 0; c < test.impulseChannels; ++c)
             h.push_back (noise (impulseLength, 7u + static_cast<unsigned> (c), 1.0, 5.0));
-        const float* channels[2] = { h[0].data(), h.back().data() };
-        Owned<ImpulseBuffer> buffer;
-        buffer.set (channels, impulseLength, test.impulseChannels);
+        const auto buffer = impulseOf (h);
         ConvolutionEngine engine;
         engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
         const std::vector<Signal> x { a, test.equalInputs ? a : b };
@@ -236,9 +216,7 @@ TEST (ConvolutionEngineMemory, ReservedEngineAllocatesNothingFromTheFirstBlock)
     // drifted against the hops. Counting starts with the first (priming) block.
     const int impulseLength = ktotest::longestResponseFrames;
     const std::vector<Signal> h { noise (impulseLength, 11, 1.0, 4.25), noise (impulseLength, 12, 1.0, 4.25) };
-    const float* channels[2] = { h[0].data(), h[1].data() };
-    Owned<ImpulseBuffer> buffer;
-    buffer.set (channels, impulseLength, 2);
+    const auto buffer = impulseOf (h);
     const long length = 1200000;
     const std::vector<Signal> x { noise (length, 13), noise (length, 14) };
     // Blocks of 256, random blocks, and a mono stretch before stereo (the rings a channel

@@ -13,17 +13,6 @@
 using namespace convtest;
 using ktotest::Owned;
 
-namespace
-{
-Owned<ImpulseBuffer> makeBuffer (const std::vector<Signal>& h)
-{
-    Owned<ImpulseBuffer> buffer;
-    const float* channels[2] = { h[0].data(), h.back().data() };
-    buffer.set (channels, static_cast<int> (h[0].size()), static_cast<int> (h.size()));
-    return buffer;
-}
-} // namespace
-
 TEST (ConvolutionStage, FftSizeIsChosenOrHeldWithinSupportedSizes)
 {
     struct Case
@@ -39,7 +28,7 @@ TEST (ConvolutionStage, FftSizeIsChosenOrHeldWithinSupportedSizes)
     {
         SCOPED_TRACE (testing::Message() << "argument " << test.argument << ", segment " << test.segment);
         const Signal h = noise (test.segment, 3);
-        const auto buffer = makeBuffer ({ h });
+        const auto buffer = impulseOf ({ h });
         ConvolutionStage stage;
         EXPECT_EQ (stage.setImpulse (&buffer, test.argument, 0, 0, false), test.fftSize / 2);
         EXPECT_EQ (stage.fftSize, test.fftSize);
@@ -68,7 +57,7 @@ TEST (ConvolutionStage, PartitionsFlagsAndIdenticalChannels)
     left[10] = 1.0f;      // partition 0 (of 64): channel 0 sounds
     right[70] = 0.001f;   // partition 1: only channel 1
     left[140] = 3e-15f;   // partition 2: flag 2 although the scaled value is flushed
-    const auto buffer = makeBuffer ({ left, right });
+    const auto buffer = impulseOf ({ left, right });
     ConvolutionStage stage;
     EXPECT_EQ (stage.setImpulse (&buffer, 128, 0, 0, false), 64);
     EXPECT_EQ (stage.impulseChannels, 2);
@@ -79,14 +68,14 @@ TEST (ConvolutionStage, PartitionsFlagsAndIdenticalChannels)
     EXPECT_EQ (flags[2], 2);
     EXPECT_EQ (flags[3], 0);
 
-    const auto same = makeBuffer ({ left, left });
+    const auto same = impulseOf ({ left, left });
     ConvolutionStage mono;
     mono.setImpulse (&same, 128, 0, 0, false);
     EXPECT_EQ (mono.impulseChannels, 1);
 
     // Direct form: taps reversed, offset and maximum length applied.
     const Signal abcd { 1, 2, 3, 4 };
-    const auto taps = makeBuffer ({ abcd });
+    const auto taps = impulseOf ({ abcd });
     ConvolutionStage direct;
     EXPECT_EQ (direct.setImpulse (&taps, 0, 1, 2, true), 0);
     const float* view = direct.impulseSpectra[0].alignedView();
@@ -98,7 +87,7 @@ TEST (ConvolutionStage, PartitionsFlagsAndIdenticalChannels)
 TEST (ConvolutionStage, HopsAreProcessedOnlyAsFarAsWanted)
 {
     const Signal h = noise (1000, 5);
-    const auto buffer = makeBuffer ({ h });
+    const auto buffer = impulseOf ({ h });
     ConvolutionStage stage;
     stage.setImpulse (&buffer, 128, 0, 0, false);
     EXPECT_EQ (stage.avail (77), 77); // nothing added yet
@@ -120,7 +109,7 @@ TEST (ConvolutionStage, DirectFormMatchesConvolutionForShortAndLongFilters)
         {
             SCOPED_TRACE (testing::Message() << taps << " taps, block " << block);
             const Signal h = noise (taps, 8);
-            const auto buffer = makeBuffer ({ h });
+            const auto buffer = impulseOf ({ h });
             ConvolutionStage stage;
             EXPECT_EQ (stage.setImpulse (&buffer, 0, 0, 0, true), 0);
             const long length = 4000;
@@ -148,7 +137,7 @@ TEST (ConvolutionStage, TinyAndNonFiniteInputIsFlushedToSilence)
     // flushed, and hops whose values all stay within 1e-12 count as silent (flag 0).
     Signal h (64, 0.0f);
     h[0] = 1.0f;
-    const auto buffer = makeBuffer ({ h });
+    const auto buffer = impulseOf ({ h });
     ConvolutionStage stage;
     stage.setImpulse (&buffer, 128, 0, 0, false);
     Signal left (64 * 4, 0.0f), right (64 * 4, 0.0f);
@@ -183,7 +172,7 @@ TEST (ConvolutionStage, TinyAndNonFiniteInputIsFlushedToSilence)
 TEST (ConvolutionStage, ChannelCountChangesRebuildTheRings)
 {
     const Signal h = noise (1000, 10);
-    const auto buffer = makeBuffer ({ h });
+    const auto buffer = impulseOf ({ h });
     ConvolutionStage stage;
     stage.setImpulse (&buffer, 128, 0, 0, false);
     const Signal x = noise (200, 11);
@@ -217,7 +206,7 @@ TEST (ConvolutionStage, DirectFormOutputsNeverDependOnLaterInput)
             {
                 SCOPED_TRACE (testing::Message() << taps << " taps, value " << value << ", block " << block);
                 const Signal h = noise (taps, 12);
-                const auto buffer = makeBuffer ({ h });
+                const auto buffer = impulseOf ({ h });
                 ConvolutionStage stage;
                 stage.setImpulse (&buffer, 0, 0, 0, true);
                 Signal x = noise (length, 13);

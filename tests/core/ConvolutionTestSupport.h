@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConvolutionEngine.h"
+#include "Owned.h"
 #include "Signals.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,15 @@ namespace convtest
 {
 using ktotest::noise;
 using ktotest::Signal;
+
+// The impulse as the engine reads it: the first one or two of the signals.
+inline ktotest::Owned<ImpulseBuffer> impulseOf (const std::vector<Signal>& h)
+{
+    ktotest::Owned<ImpulseBuffer> buffer;
+    const float* channels[2] = { h[0].data(), h.back().data() };
+    buffer.set (channels, static_cast<int> (h[0].size()), static_cast<int> (h.size()));
+    return buffer;
+}
 
 // Exact output sample n of x convolved with taps [from, to) of h, in double precision.
 inline double directAt (const Signal& h, const Signal& x, long n, long from = 0, long to = -1)

@@ -279,10 +279,7 @@ TEST (Convolver, MemoryThatCannotBeHadLeavesSilenceNotGarbage)
         for (long allowed = 0; allowed <= needed; ++allowed)
         {
             SCOPED_TRACE (testing::Message() << (failures < 0 ? "from " : "only ") << allowed << " of " << needed);
-            const auto convolver = [&] {
-                const FailureSwitch failing (allowed, failures);
-                return std::make_unique<Convolver> (&source);
-            }();
+            const auto convolver = whileFailing (allowed, [&] { return std::make_unique<Convolver> (&source); }, failures);
             if (failures < 0)
             {
                 EXPECT_EQ (convolver->reserved, allowed == needed);

@@ -9,6 +9,7 @@
 #include <vector>
 
 using ktotest::FailureSwitch;
+using ktotest::whileFailing;
 using ktotest::Owned;
 
 namespace
@@ -64,27 +65,18 @@ TEST (HeapBuffer, FailedResizeLeavesBufferAsItWas)
     buffer.resize (100, false);
     std::memset (buffer.data, 7, 100);
     void* before = buffer.data;
-    {
-        FailureSwitch failing (0);
-        EXPECT_EQ (buffer.resize (5000, false), before);
-    }
+    EXPECT_EQ (whileFailing (0, [&] { return buffer.resize (5000, false); }), before);
     EXPECT_EQ (buffer.size, 100);
     EXPECT_EQ (buffer.allocated, 4000);
     EXPECT_EQ (static_cast<unsigned char*> (buffer.data)[99], 7);
 
     Owned<HeapBuffer> empty;
-    {
-        FailureSwitch failing (0);
-        EXPECT_EQ (empty.resize (10, false), nullptr);
-    }
+    EXPECT_EQ (whileFailing (0, [&] { return empty.resize (10, false); }), nullptr);
     EXPECT_EQ (empty.size, 0);
     EXPECT_EQ (empty.allocated, 0);
 
     // When only realloc fails, a fresh block takes a copy of the contents.
-    {
-        FailureSwitch failing (0, 1);
-        buffer.resize (5000, false);
-    }
+    whileFailing (0, [&] { buffer.resize (5000, false); }, 1);
     EXPECT_EQ (buffer.size, 5000);
     EXPECT_EQ (buffer.allocated, 8096);
     EXPECT_EQ (static_cast<unsigned char*> (buffer.data)[0], 7);
@@ -143,17 +135,11 @@ TEST (SampleFifo, FailedAppendKeepsUnreadSamplesAndRevivesNothing)
     std::vector<float> samples (900, 1.0f);
     fifo.append (samples.data(), 900); // 3600 of 4000 bytes
     fifo.consume (100);
-    {
-        FailureSwitch failing (0);
-        EXPECT_FALSE (fifo.append (samples.data(), 200));
-    }
+    EXPECT_FALSE (whileFailing (0, [&] { return fifo.append (samples.data(), 200); }));
     EXPECT_EQ (fifo.unread(), 800);
 
     fifo.consume (800);
-    {
-        FailureSwitch failing (0);
-        EXPECT_FALSE (fifo.append (samples.data(), 2000));
-    }
+    EXPECT_FALSE (whileFailing (0, [&] { return fifo.append (samples.data(), 2000); }));
     EXPECT_EQ (fifo.unread(), 0);
     EXPECT_EQ (fifo.readPointer(), nullptr);
 }
@@ -238,27 +224,18 @@ TEST (BlockQueue, ChunkTakenWhenListCannotGrowIsNotLost)
     queue.freeChunks.resize (0, false);
 
     // A fresh chunk: malloc succeeds, the list cannot grow. The chunk is kept for reuse.
-    {
-        FailureSwitch failing (1);
-        EXPECT_EQ (queue.add (nullptr, 8), nullptr);
-    }
+    EXPECT_EQ (whileFailing (1, [&] { return queue.add (nullptr, 8); }), nullptr);
     EXPECT_EQ (queue.availableBytes, 499 * 8);
     EXPECT_EQ (heapPointerCount (queue.chunks), 499);
     EXPECT_EQ (heapPointerCount (queue.freeChunks), 1);
 
     // A recycled chunk: taken from the free list, list growth fails, it goes back.
-    {
-        FailureSwitch failing (0);
-        EXPECT_EQ (queue.add (nullptr, 8), nullptr);
-    }
+    EXPECT_EQ (whileFailing (0, [&] { return queue.add (nullptr, 8); }), nullptr);
     EXPECT_EQ (heapPointerCount (queue.freeChunks), 1);
 
     // With no room for free chunks the taken chunk is freed (the leak checker would see it).
     queue.maxFreeChunks = 0;
-    {
-        FailureSwitch failing (0);
-        EXPECT_EQ (queue.add (nullptr, 8), nullptr);
-    }
+    EXPECT_EQ (whileFailing (0, [&] { return queue.add (nullptr, 8); }), nullptr);
     EXPECT_EQ (heapPointerCount (queue.freeChunks), 0);
     EXPECT_EQ (queue.availableBytes, 499 * 8);
 }

@@ -340,10 +340,7 @@ TEST (ResampleBuffer, AllocationFailuresLeaveSilenceOrTheConversion)
     for (long allowed = 0; allowed <= 6; ++allowed)
     {
         SCOPED_TRACE (allowed);
-        const Buffer out = [&] {
-            const FailureSwitch failing (allowed);
-            return resampleBuffer (in, 48000);
-        }();
+        const Buffer out = whileFailing (allowed, [&] { return resampleBuffer (in, 48000); });
         ASSERT_EQ (out.audio.getNumSamples(), whole.audio.getNumSamples());
         for (int ch = 0; ch < 2; ++ch)
         {

@@ -18,6 +18,14 @@ struct FailureSwitch
     FailureSwitch& operator= (const FailureSwitch&) = delete;
 };
 
+// What call returns when run under a FailureSwitch.
+template <typename Call>
+auto whileFailing (long successes, Call&& call, long failures = -1)
+{
+    const FailureSwitch failing (successes, failures);
+    return call();
+}
+
 // What the precondition that call broke says, or "no failure".
 template <typename Call>
 std::string failureMessage (Call&& call)
