@@ -9,12 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <atomic>
 #include <cmath>
 #include <limits>
 #include <thread>
-#include <vector>
 
 using namespace ktotest;
 
