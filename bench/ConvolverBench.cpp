@@ -3,6 +3,9 @@
 #include "Convolver.h"
 #include "ResampleBuffer.h"
 
+#include "../tests/support/EmbeddedResponses.h"
+#include "../tests/support/Signals.h"
+
 #include <samplerate.h>
 #include <soxr.h>
 
@@ -15,26 +18,9 @@
 
 namespace
 {
-constexpr int impulseFrames = 340317; // 7.72 s at 44.1 kHz
+constexpr int impulseFrames = ktotest::longestResponseFrames; // 7.72 s at 44.1 kHz
 constexpr int repeats = 5;
 constexpr double twoPi = 6.283185307179586476925;
-
-Buffer decayingNoise (int frames, int rate)
-{
-    Buffer b (2, frames, rate);
-    std::uint32_t seed = 12345u;
-    for (int c = 0; c < 2; ++c)
-    {
-        float* x = b.audio.getWritePointer (c);
-        for (int i = 0; i < frames; ++i)
-        {
-            seed = seed * 1664525u + 1013904223u;
-            const double noise = static_cast<double> (seed >> 8) / 8388608.0 - 1.0;
-            x[i] = static_cast<float> (0.5 * noise * std::exp (-i / (1.2 * rate)));
-        }
-    }
-    return b;
-}
 
 // Median wall time of repeats runs of work, each after its own untimed setup.
 double medianMs (const std::function<void()>& setup, const std::function<void()>& work)
@@ -56,10 +42,10 @@ std::vector<float> interleave (const Buffer& b)
 {
     const int n = b.audio.getNumSamples();
     const int nc = b.audio.getNumChannels();
-    std::vector<float> out (static_cast<size_t> (n) * nc);
+    std::vector<float> out (n * nc);
     for (int i = 0; i < n; ++i)
         for (int c = 0; c < nc; ++c)
-            out[static_cast<size_t> (i) * nc + c] = b.audio.getSample (c, i);
+            out[i * nc + c] = b.audio.getSample (c, i);
     return out;
 }
 
@@ -74,21 +60,20 @@ std::vector<float> viaSamplerate (const std::vector<float>& in, int channels, in
     data.output_frames = static_cast<long> (out.size()) / channels;
     data.src_ratio = newRate / 44100.0;
     src_simple (&data, SRC_SINC_BEST_QUALITY, channels);
-    out.resize (static_cast<size_t> (data.output_frames_gen) * channels);
+    out.resize (data.output_frames_gen * channels);
     return out;
 }
 
 std::vector<float> viaSoxr (const std::vector<float>& in, int channels, int newRate)
 {
-    const size_t frames = in.size() / static_cast<size_t> (channels);
-    std::vector<float> out (static_cast<size_t> (std::ceil (static_cast<double> (frames) * (newRate / 44100.0)) + 16)
-                            * static_cast<size_t> (channels));
+    const size_t frames = in.size() / channels;
+    std::vector<float> out (static_cast<size_t> (std::ceil (static_cast<double> (frames) * (newRate / 44100.0)) + 16) * channels);
     const soxr_io_spec_t io = soxr_io_spec (SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec (SOXR_VHQ, 0);
     size_t done = 0;
     soxr_oneshot (44100, newRate, static_cast<unsigned> (channels), in.data(), frames, nullptr, out.data(),
-                  out.size() / static_cast<size_t> (channels), &done, &io, &quality, nullptr);
-    out.resize (done * static_cast<size_t> (channels));
+                  out.size() / channels, &done, &io, &quality, nullptr);
+    out.resize (done * channels);
     return out;
 }
 
@@ -104,7 +89,7 @@ ConvolverBenchError sineError (const std::string& name, const std::vector<float>
         int n = 0;
         for (int j = margin; j < last && j + lag < static_cast<int> (y.size()); ++j, ++n)
         {
-            const double e = y[static_cast<size_t> (j + lag)] - std::sin (twoPi * freq * j / rate);
+            const double e = y[j + lag] - std::sin (twoPi * freq * j / rate);
             worst = std::max (worst, std::abs (e));
             sum += e * e;
         }
@@ -122,7 +107,8 @@ ConvolverBenchError sineError (const std::string& name, const std::vector<float>
 ConvolverBenchResult measureConvolver()
 {
     ConvolverBenchResult result;
-    Buffer source = decayingNoise (impulseFrames, 44100);
+    // Half-scale noise falling by e over every 1.2 s.
+    Buffer source = ktotest::decayingNoise (impulseFrames, 44100, 2, 12345u, 0.5, impulseFrames / (1.2 * 44100));
     const std::vector<float> interleaved = interleave (source);
     std::unique_ptr<Convolver> convolver;
     const auto fresh = [&] { convolver = std::make_unique<Convolver> (&source); };

@@ -16,6 +16,10 @@
 #include "Resources.h"
 #include "SimdLevel.h"
 
+#include "../tests/support/EmbeddedResponses.h"
+#include "../tests/support/Owned.h"
+#include "../tests/support/Signals.h"
+
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_dsp/juce_dsp.h>
 #include <zita-convolver.h>
@@ -37,12 +41,12 @@
 namespace
 {
 constexpr double sampleRate = 44100.0;
-constexpr int impulseFrames = 340317;
+constexpr int impulseFrames = ktotest::longestResponseFrames;
 constexpr int inputSeconds = 30;
 constexpr int warmUpSeconds = 5;
 constexpr int rounds = 3;
 
-using Channels = std::vector<std::vector<float>>;
+using ktotest::Channels;
 
 double processCpuSeconds()
 {
@@ -70,18 +74,11 @@ std::string loadAverage()
     return text;
 }
 
+// Stereo noise of +-0.5 that falls by 60 dB (e^6.9) over every decaySeconds (0: steady).
 Channels stereoNoise (int frames, unsigned seed, double decaySeconds)
 {
-    Channels c (2, std::vector<float> (static_cast<size_t> (frames)));
-    std::mt19937 random (seed);
-    std::uniform_real_distribution<float> uniform (-0.5f, 0.5f);
-    for (int i = 0; i < frames; ++i)
-    {
-        const double gain = decaySeconds > 0.0 ? std::exp (-6.9 * i / (decaySeconds * sampleRate)) : 1.0;
-        c[0][static_cast<size_t> (i)] = static_cast<float> (gain * uniform (random));
-        c[1][static_cast<size_t> (i)] = static_cast<float> (gain * uniform (random));
-    }
-    return c;
+    const double decays = decaySeconds > 0.0 ? 6.9 * frames / (decaySeconds * sampleRate) : 0.0;
+    return { ktotest::noise (frames, seed, 0.5, decays), ktotest::noise (frames, seed + 1, 0.5, decays) };
 }
 
 // The first embedded impulse response when the resources hold it, else decaying noise.
@@ -92,15 +89,15 @@ Channels loadImpulse (const char*& origin)
     {
         juce::FlacAudioFormat flac;
         std::unique_ptr<juce::AudioFormatReader> reader (
-            flac.createReaderFor (new juce::MemoryInputStream (entry.data, static_cast<size_t> (entry.size), false), true));
+            flac.createReaderFor (new juce::MemoryInputStream (entry.data, entry.size, false), true));
         if (reader != nullptr && reader->lengthInSamples > 0)
         {
             const int frames = static_cast<int> (reader->lengthInSamples);
             juce::AudioBuffer<float> buffer (2, frames);
             reader->read (&buffer, 0, frames, 0, true, true);
-            Channels c (2, std::vector<float> (static_cast<size_t> (frames)));
+            Channels c (2, std::vector<float> (frames));
             for (int ch = 0; ch < 2; ++ch)
-                std::copy (buffer.getReadPointer (ch), buffer.getReadPointer (ch) + frames, c[static_cast<size_t> (ch)].begin());
+                std::copy (buffer.getReadPointer (ch), buffer.getReadPointer (ch) + frames, c[ch].begin());
             origin = "embedded impulse 1";
             return c;
         }
@@ -125,7 +122,7 @@ Result measure (const Channels& input, Channels& output, int block, int warmUpBl
     using Clock = std::chrono::steady_clock;
     const int frames = static_cast<int> (input[0].size());
     std::vector<double> times;
-    times.reserve (static_cast<size_t> (frames / block + 1));
+    times.reserve (frames / block + 1);
     auto runBlock = [&] (int pos) {
         const float* in[2] = { input[0].data() + pos, input[1].data() + pos };
         float* out[2] = { output[0].data() + pos, output[1].data() + pos };
@@ -147,7 +144,7 @@ Result measure (const Channels& input, Channels& output, int block, int warmUpBl
     const double cpu = processCpuSeconds() - cpuStart;
     std::vector<double> periodWorst;
     const int blocksPerPeriod = std::max (1, 16384 / block);
-    for (size_t first = 0; first + static_cast<size_t> (blocksPerPeriod) <= times.size(); first += static_cast<size_t> (blocksPerPeriod))
+    for (size_t first = 0; first + blocksPerPeriod <= times.size(); first += blocksPerPeriod)
         periodWorst.push_back (*std::max_element (times.begin() + static_cast<long> (first),
                                                    times.begin() + static_cast<long> (first) + blocksPerPeriod));
     std::sort (periodWorst.begin(), periodWorst.end());
@@ -164,7 +161,7 @@ int warmUpBlocks (int block) { return warmUpSeconds * static_cast<int> (sampleRa
 
 Result runEngine (const Channels& impulse, const Channels& input, Channels& output, int block)
 {
-    ImpulseBuffer buffer;
+    ktotest::Owned<ImpulseBuffer> buffer;
     const float* channels[2] = { impulse[0].data(), impulse[1].data() };
     buffer.set (channels, static_cast<int> (impulse[0].size()), 2);
     ConvolutionEngine engine;
@@ -175,12 +172,11 @@ Result runEngine (const Channels& impulse, const Channels& input, Channels& outp
         engine.add (in, n, 2);
         engine.avail (n);
         float** result = engine.getOutput();
-        std::memcpy (out[0], result[0], sizeof (float) * static_cast<size_t> (n));
-        std::memcpy (out[1], result[1], sizeof (float) * static_cast<size_t> (n));
+        std::memcpy (out[0], result[0], sizeof (float) * n);
+        std::memcpy (out[1], result[1], sizeof (float) * n);
         engine.advance (n);
     };
     const Result r = measure (input, output, block, warmUpBlocks (block), process);
-    buffer.release();
     return r;
 }
 
@@ -201,12 +197,12 @@ Result runZita (const Channels& impulse, const Channels& input, Channels& output
     long late = 0;
     // sync: each call waits for the partitions due, so the process CPU time holds all of the work.
     auto process = [&] (const float* const* in, float* const* out, int n) {
-        std::memcpy (convolver.inpdata (0), in[0], sizeof (float) * static_cast<size_t> (n));
-        std::memcpy (convolver.inpdata (1), in[1], sizeof (float) * static_cast<size_t> (n));
+        std::memcpy (convolver.inpdata (0), in[0], sizeof (float) * n);
+        std::memcpy (convolver.inpdata (1), in[1], sizeof (float) * n);
         if ((convolver.process (true) & Convproc::FL_LATE) != 0)
             ++late;
-        std::memcpy (out[0], convolver.outdata (0), sizeof (float) * static_cast<size_t> (n));
-        std::memcpy (out[1], convolver.outdata (1), sizeof (float) * static_cast<size_t> (n));
+        std::memcpy (out[0], convolver.outdata (0), sizeof (float) * n);
+        std::memcpy (out[1], convolver.outdata (1), sizeof (float) * n);
     };
     Result r = measure (input, output, block, warmUpBlocks (block), process);
     r.lateCycles = late;
@@ -224,7 +220,7 @@ Result runJuce (const Channels& impulse, const Channels& input, Channels& output
     const int frames = static_cast<int> (impulse[0].size());
     juce::AudioBuffer<float> ir (2, frames);
     for (int ch = 0; ch < 2; ++ch)
-        ir.copyFrom (ch, 0, impulse[static_cast<size_t> (ch)].data(), frames);
+        ir.copyFrom (ch, 0, impulse[ch].data(), frames);
     convolution.loadImpulseResponse (std::move (ir), sampleRate, juce::dsp::Convolution::Stereo::yes,
                                      juce::dsp::Convolution::Trim::no, juce::dsp::Convolution::Normalise::no);
     // The response is installed by a background thread and taken over during processing.
@@ -244,9 +240,9 @@ Result runJuce (const Channels& impulse, const Channels& input, Channels& output
     }
     convolution.reset();
     auto process = [&] (const float* const* in, float* const* out, int n) {
-        std::memcpy (out[0], in[0], sizeof (float) * static_cast<size_t> (n));
-        std::memcpy (out[1], in[1], sizeof (float) * static_cast<size_t> (n));
-        juce::dsp::AudioBlock<float> b (out, 2, static_cast<size_t> (n));
+        std::memcpy (out[0], in[0], sizeof (float) * n);
+        std::memcpy (out[1], in[1], sizeof (float) * n);
+        juce::dsp::AudioBlock<float> b (out, 2, n);
         convolution.process (juce::dsp::ProcessContextReplacing<float> (b));
     };
     return measure (input, output, block, warmUpBlocks (block), process);
@@ -268,7 +264,7 @@ Reference makeReference (const Channels& impulse, const Channels& input)
     std::uniform_int_distribution<int> pick (0, frames - 1);
     for (int i = 0; i < 60; ++i)
         r.positions.push_back (pick (random));
-    for (int p : { 0, 63, 64, 255, 256, 1023, 1024, 4095, 4096, 16383, 16384, 340316, 340317, 400000 })
+    for (int p : { 0, 63, 64, 255, 256, 1023, 1024, 4095, 4096, 16383, 16384, impulseFrames - 1, impulseFrames, 400000 })
         r.positions.push_back (p);
     r.values.assign (2, std::vector<float> (r.positions.size()));
     for (size_t c = 0; c < 2; ++c)
@@ -277,7 +273,7 @@ Reference makeReference (const Channels& impulse, const Channels& input)
             const int n = r.positions[i];
             double sum = 0.0;
             for (int k = 0; k <= n && k < static_cast<int> (impulse[c].size()); ++k)
-                sum += static_cast<double> (impulse[c][static_cast<size_t> (k)]) * input[c][static_cast<size_t> (n - k)];
+                sum += static_cast<double> (impulse[c][k]) * input[c][n - k];
             r.values[c][i] = static_cast<float> (sum);
         }
     return r;
@@ -295,7 +291,7 @@ double referenceError (const Reference& r, const Channels& out)
         {
             const double expected = r.values[c][i];
             peak = std::max (peak, std::fabs (expected));
-            worst = std::max (worst, std::fabs (out[c][static_cast<size_t> (r.positions[i])] - expected));
+            worst = std::max (worst, std::fabs (out[c][r.positions[i]] - expected));
         }
     return peak > 0.0 ? worst / peak : worst;
 }

@@ -4,11 +4,12 @@
 
 #include <fftw3.h>
 
+#include "../tests/support/Signals.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
-#include <random>
 
 namespace
 {
@@ -26,11 +27,8 @@ struct Contender
 
 void fill (float* data, int n)
 {
-    std::mt19937 rng (1);
-    std::uniform_real_distribution<float> dist (-1.0f, 1.0f);
-    const float start = std::ldexp (1.0f, -60);
-    for (int i = 0; i < 2 * n; ++i)
-        data[i] = start * dist (rng);
+    ktotest::Lcg source { 1 };
+    ktotest::fillNoise (data, 2 * n, source, std::ldexp (1.0, -60));
 }
 
 double median (std::vector<double>& v)
@@ -75,7 +73,7 @@ std::vector<FftBenchRow> measureFft()
     std::vector<FftBenchRow> rows;
     for (int n = 16; n <= 32768; n *= 2)
     {
-        const size_t bytes = sizeof (float) * 2 * static_cast<size_t> (n);
+        const size_t bytes = sizeof (float) * 2 * n;
         auto* ourData = static_cast<float*> (fftwf_malloc (bytes));
         auto* fftwData = static_cast<float*> (fftwf_malloc (bytes));
         auto* fftwComplex = reinterpret_cast<fftwf_complex*> (fftwData);

@@ -6,6 +6,8 @@
 #include "AUStandIn.h"
 #include "Processor.h"
 
+#include "../tests/support/Signals.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -37,13 +39,6 @@ double median (std::vector<double> v)
     return v[v.size() / 2];
 }
 
-void fill (juce::AudioBuffer<float>& b, juce::Random& r)
-{
-    for (int ch = 0; ch < b.getNumChannels(); ++ch)
-        for (int i = 0; i < b.getNumSamples(); ++i)
-            b.setSample (ch, i, r.nextFloat() - 0.5f);
-}
-
 void roadAgainstConvolver()
 {
     constexpr int blockSize = 64;
@@ -67,10 +62,10 @@ void roadAgainstConvolver()
     bare.prepare (44100.0);
 
     // The same input for both, prepared before timing.
-    juce::Random random (1);
+    ktotest::Lcg random { 1 };
     std::vector<juce::AudioBuffer<float>> input (blocksPerRound, juce::AudioBuffer<float> (2, blockSize));
     for (auto& b : input)
-        fill (b, random);
+        ktotest::fillNoise (b, random, 0.5);
 
     std::vector<double> roadTimes, bareTimes;
     for (int round = 0; round < rounds; ++round)
@@ -115,7 +110,7 @@ void typeChanges (double rate)
     auto& proc = dynamic_cast<Processor&> (unit.getProcessor());
     juce::AudioBuffer<float> buffer (2, blockSize);
     juce::MidiBuffer midi;
-    juce::Random random (2);
+    ktotest::Lcg random { 2 };
 
     std::printf ("Reverb-type change to the first convolved block at %.0f Hz (decode + rebuild, no tick wait)\n", rate);
     // The rebuild alone is timed on a convolver of its own at the same rate that has rebuilt
@@ -130,17 +125,17 @@ void typeChanges (double rate)
         {
             // Leave the type and come back, so each measured change is a real one.
             proc.revTypeParam->setValue (float ((type % 6)) / 5.0f);
-            fill (buffer, random);
+            ktotest::fillNoise (buffer, random, 0.5);
             proc.processBlock (buffer, midi);
             ImpulseLoaderTestAccess::tick (proc.impulseLoader);
 
             proc.revTypeParam->setValue (float (type - 1) / 5.0f);
-            fill (buffer, random);
+            ktotest::fillNoise (buffer, random, 0.5);
             proc.processBlock (buffer, midi); // requests the type: attenuated hand-over
 
             const double t0 = wallSeconds();
             ImpulseLoaderTestAccess::tick (proc.impulseLoader);
-            fill (buffer, random);
+            ktotest::fillNoise (buffer, random, 0.5);
             proc.processBlock (buffer, midi); // the first convolved block
             const double t1 = wallSeconds();
             totals.push_back (t1 - t0);

@@ -1,48 +1,33 @@
 #include "AllocationCounter.h"
+#include "EmbeddedResponses.h"
 #include "Convolver.h"
 #include "HeapBuffer.h"
+#include "Owned.h"
+#include "Signals.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 using namespace ktotest;
 
 namespace
 {
-Buffer decayingNoise (int frames, int rate)
-{
-    Buffer b (2, frames, rate);
-    std::uint32_t seed = 77u;
-    for (int c = 0; c < 2; ++c)
-    {
-        float* x = b.audio.getWritePointer (c);
-        for (int i = 0; i < frames; ++i)
-        {
-            seed = seed * 1664525u + 1013904223u;
-            x[i] = static_cast<float> ((static_cast<double> (seed >> 8) / 8388608.0 - 1.0) * std::exp (-3.0 * i / frames));
-        }
-    }
-    return b;
-}
-
 // Processes frames of noise in blocks; returns the allocations made while processing.
 long play (Convolver& convolver, int frames, int block)
 {
     long count = 0;
-    std::vector<float> left (static_cast<size_t> (block)), right (static_cast<size_t> (block));
+    std::vector<float> left (block), right (block);
     float* channels[] = { left.data(), right.data() };
-    std::uint32_t seed = 5u;
+    Lcg random { 5u };
     for (int done = 0; done < frames; done += block)
     {
-        for (int i = 0; i < block; ++i)
-        {
-            seed = seed * 1664525u + 1013904223u;
-            left[static_cast<size_t> (i)] = static_cast<float> (seed >> 8) / 8388608.0f - 1.0f;
-            right[static_cast<size_t> (i)] = -left[static_cast<size_t> (i)];
-        }
+        fillNoise (left.data(), block, random);
+        std::transform (left.begin(), left.end(), right.begin(), std::negate<float>());
         allocations::start();
         convolver.process (channels, 2, block);
         count += allocations::stop();
@@ -59,17 +44,16 @@ TEST (ConvolverAllocation, CountingSeesBothAllocators)
     EXPECT_EQ (allocations::stop(), 1);
     delete q;
 
-    HeapBuffer store;
+    Owned<HeapBuffer> store;
     allocations::start();
     store.resize (100, false);
     EXPECT_EQ (allocations::stop(), 1);
-    store.release();
 }
 
 TEST (ConvolverAllocation, ProcessAllocatesNothingOnceWarm)
 {
     // Long enough for every stage of the chain, the last one a 32768-point FFT.
-    Buffer source = decayingNoise (100000, 44100);
+    Buffer source = decayingNoise (100000, 44100, 2, 77u, 1.0, 3.0);
     for (int block : { 32, 512, 4096 })
     {
         SCOPED_TRACE (block);
@@ -85,7 +69,7 @@ TEST (ConvolverAllocation, LongRunAllocatesNothingFromTheFirstBlock)
     // How the blocks fall against the stages' hops decides how large the queues and FIFOs grow,
     // so every pattern must find them reserved from the first block on (priming included), also
     // after a reset, at a second rate and for blocks beyond any host's maximum.
-    Buffer source = decayingNoise (340317, 44100);
+    Buffer source = decayingNoise (longestResponseFrames, 44100, 2, 77u, 1.0, 3.0);
     Convolver convolver (&source);
     struct Pattern
     {
@@ -98,11 +82,7 @@ TEST (ConvolverAllocation, LongRunAllocatesNothingFromTheFirstBlock)
                                  { 96000.0, 0, 1000000 } };
     std::vector<float> left (20000), right (20000);
     float* channels[] = { left.data(), right.data() };
-    std::uint32_t seed = 9u;
-    auto next = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return seed >> 8;
-    };
+    Lcg random { 9u };
     for (const auto& pattern : patterns)
     {
         SCOPED_TRACE (testing::Message() << pattern.rate << " Hz, block " << pattern.block);
@@ -114,11 +94,11 @@ TEST (ConvolverAllocation, LongRunAllocatesNothingFromTheFirstBlock)
         {
             int block = pattern.block;
             if (block == 0)
-                block = next() % 50 == 0 ? 20000 : static_cast<int> (1 + next() % 4096);
+                block = random.next() % 50 == 0 ? 20000 : static_cast<int> (1 + random.next() % 4096);
             for (int i = 0; i < block; ++i)
             {
-                left[static_cast<size_t> (i)] = static_cast<float> (next()) / 8388608.0f - 1.0f;
-                right[static_cast<size_t> (i)] = static_cast<float> (next()) / 8388608.0f - 1.0f;
+                left[i] = static_cast<float> (random.uniform());
+                right[i] = static_cast<float> (random.uniform());
             }
             allocations::start();
             convolver.process (channels, 2, block);

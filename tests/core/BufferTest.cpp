@@ -1,31 +1,15 @@
 #include "Buffer.h"
-#include "gsl_throw.h"
+
+#include "Failures.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
+
+using namespace ktotest;
 
 namespace
 {
-std::string failureOf (const std::function<void()>& f)
-{
-    try
-    {
-        f();
-    }
-    catch (const gsl::fail_fast& e)
-    {
-        return e.what();
-    }
-    return "no failure";
-}
-
-std::string at (int line)
-{
-    return "GSL: Precondition failure at Source/Tessel/src/Buffer.cpp: " + std::to_string (line);
-}
-
 void fill (Buffer& b, float base)
 {
     for (int c = 0; c < b.audio.getNumChannels(); ++c)
@@ -48,7 +32,7 @@ TEST (Buffer, PreconditionsAreTestedInOrderAndNamed)
         { -3, 5, 48000, 43 },
     };
     for (const auto& c : cases)
-        EXPECT_EQ (failureOf ([&] { Buffer b (c.channels, c.frames, c.rate); }), at (c.line))
+        EXPECT_EQ (failureMessage ([&] { Buffer b (c.channels, c.frames, c.rate); }), bufferPrecondition (c.line))
             << c.channels << " x " << c.frames << " @ " << c.rate;
 }
 
@@ -58,18 +42,18 @@ TEST (Buffer, FailedResetKeepsWhatItMust)
     fill (b, 1.0f);
 
     // A bad rate changes nothing.
-    EXPECT_EQ (failureOf ([&] { b.reset (1, 4, 0); }), at (52));
+    EXPECT_EQ (failureMessage ([&] { b.reset (1, 4, 0); }), bufferPrecondition (52));
     EXPECT_EQ (b.sampleRate, 44100);
     EXPECT_EQ (b.audio.getNumChannels(), 2);
     EXPECT_EQ (b.audio.getSample (1, 7), 1.0f + 1007.0f);
 
     // A bad shape keeps the new rate but the old shape and samples.
-    EXPECT_EQ (failureOf ([&] { b.reset (0, 10, 48000); }), at (43));
+    EXPECT_EQ (failureMessage ([&] { b.reset (0, 10, 48000); }), bufferPrecondition (43));
     EXPECT_EQ (b.sampleRate, 48000);
     EXPECT_EQ (b.audio.getNumSamples(), 8);
     EXPECT_EQ (b.audio.getSample (0, 3), 4.0f);
 
-    EXPECT_EQ (failureOf ([&] { b.setSize (1, 0); }), at (44));
+    EXPECT_EQ (failureMessage ([&] { b.setSize (1, 0); }), bufferPrecondition (44));
     EXPECT_EQ (b.audio.getSample (1, 0), 1001.0f);
 }
 

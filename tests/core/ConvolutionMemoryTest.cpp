@@ -1,6 +1,8 @@
 #include "AllocationCounter.h"
 #include "ConvolutionEngine.h"
 #include "ConvolutionTestSupport.h"
+#include "EmbeddedResponses.h"
+#include "Failures.h"
 
 #include <gtest/gtest.h>
 
@@ -10,16 +12,10 @@
 #include <new>
 
 using namespace convtest;
-
+using ktotest::whileFailing;
 
 namespace
 {
-struct FailureSwitch
-{
-    explicit FailureSwitch (long successes, long failures = -1) { heapFailAllocationsAfter (successes, failures); }
-    ~FailureSwitch() { heapFailAllocationsAfter (-1); }
-};
-
 // Runs blocks tolerating short deliveries: appends what the engine reports to delivered and
 // notes, per stage offset, the first summed position at which the stage was found failed.
 struct Runner
@@ -51,7 +47,7 @@ struct Runner
             for (int c = 0; c < 2; ++c)
             {
                 ASSERT_TRUE (got == 0 || out[c] != nullptr);
-                delivered[static_cast<size_t> (c)].insert (delivered[static_cast<size_t> (c)].end(), out[c], out[c] + got);
+                delivered[c].insert (delivered[c].end(), out[c], out[c] + got);
             }
             engine.advance (got);
             position += n;
@@ -67,7 +63,7 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
     // Whatever the engine delivers must be the convolution with exactly the segments of the
     // stages that still work: no garbage, no dry signal, nothing out of place.
     const int impulseLength = 3000;
-    const std::vector<Signal> h { noise (impulseLength, 1, 1000.0), noise (impulseLength, 2, 1000.0) };
+    const std::vector<Signal> h { noise (impulseLength, 1, 1.0, 3.0), noise (impulseLength, 2, 1.0, 3.0) };
     const long length = 6000;
     const std::vector<Signal> x { noise (length, 3), noise (length, 4) };
     const std::map<int, int> segmentEnd { { 0, 64 }, { 64, 256 }, { 256, 1024 }, { 1024, impulseLength } };
@@ -75,12 +71,11 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
     for (const auto& [from, to] : segmentEnd)
         for (int c = 0; c < 2; ++c)
         {
-            Signal s (static_cast<size_t> (length));
+            Signal s (length);
             for (long n = 0; n < length; ++n)
-                s[static_cast<size_t> (n)] = static_cast<float> (directAt (h[static_cast<size_t> (c)], x[static_cast<size_t> (c)], n, from, to));
+                s[n] = static_cast<float> (directAt (h[c], x[c], n, from, to));
             segment[from].push_back (std::move (s));
         }
-    const float* channels[2] = { h[0].data(), h[1].data() };
 
     auto check = [&] (const ConvolutionEngine& engine, const Runner& runner, const char* phase, long k) {
         std::map<int, long> until; // summed positions below which a stage contributes
@@ -92,14 +87,14 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
         }
         for (int c = 0; c < 2; ++c)
         {
-            const Signal& got = runner.delivered[static_cast<size_t> (c)];
+            const Signal& got = runner.delivered[c];
             int reported = 0;
             for (size_t n = 0; n < got.size(); ++n)
             {
                 double expected = 0.0;
                 for (const auto& [offset, limit] : until)
                     if (static_cast<long> (n) < limit)
-                        expected += segment[offset][static_cast<size_t> (c)][n];
+                        expected += segment[offset][c][n];
                 if (! (std::fabs (got[n] - expected) <= 1e-4) && reported++ < 3)
                     ADD_FAILURE() << phase << " failing after " << k << " allocations: channel " << c << " sample " << n << " is "
                                   << got[n] << ", expected " << expected;
@@ -109,8 +104,7 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
 
     long setImpulseAllocations = 0, processingAllocations = 0;
     {
-        ImpulseBuffer buffer;
-        buffer.set (channels, impulseLength, 2);
+        const auto buffer = impulseOf (h);
         ConvolutionEngine engine;
         const long before = heapAllocationCount();
         engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
@@ -118,52 +112,39 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
         Runner runner (engine, x);
         runner.run (20, 64);
         processingAllocations = heapAllocationCount() - before - setImpulseAllocations;
-        buffer.release();
     }
     ASSERT_GT (setImpulseAllocations, 4);
     ASSERT_GT (processingAllocations, 4);
 
     for (long k = 0; k <= setImpulseAllocations; ++k)
     {
-        ImpulseBuffer buffer;
-        buffer.set (channels, impulseLength, 2);
+        const auto buffer = impulseOf (h);
         ConvolutionEngine engine;
-        {
-            FailureSwitch failing (k);
-            engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
-        }
+        whileFailing (k, [&] { engine.setImpulse (&buffer, 0, 0, 0, 0, 0); });
         Runner runner (engine, x);
         runner.run (1000, 64);
         EXPECT_EQ (runner.delivered[0].size(), static_cast<size_t> (length));
         check (engine, runner, "setImpulse", k);
-        buffer.release();
     }
 
     // Reservation failing from the k-th allocation on: stages without their memory stay silent,
     // and when the outputs got theirs, processing never asks for memory.
     long reserveAllocations = 0;
     {
-        ImpulseBuffer buffer;
-        buffer.set (channels, impulseLength, 2);
+        const auto buffer = impulseOf (h);
         ConvolutionEngine engine;
         engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
         const long before = heapAllocationCount();
         EXPECT_TRUE (engine.reserve (4096, 2));
         reserveAllocations = heapAllocationCount() - before;
-        buffer.release();
     }
     ASSERT_GT (reserveAllocations, 4);
     for (long k = 0; k <= reserveAllocations; ++k)
     {
-        ImpulseBuffer buffer;
-        buffer.set (channels, impulseLength, 2);
+        const auto buffer = impulseOf (h);
         ConvolutionEngine engine;
         engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
-        bool reserved = false;
-        {
-            FailureSwitch failing (k);
-            reserved = engine.reserve (4096, 2);
-        }
+        const bool reserved = whileFailing (k, [&] { return engine.reserve (4096, 2); });
         const long before = heapAllocationCount();
         Runner runner (engine, x);
         runner.run (1000, 100);
@@ -173,7 +154,6 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
         }
         EXPECT_EQ (runner.delivered[0].size(), static_cast<size_t> (length));
         check (engine, runner, "reserve", k);
-        buffer.release();
     }
 
     // Failing from the k-th allocation on, or only the k-th.
@@ -181,20 +161,15 @@ TEST (ConvolutionEngineMemory, StageWithoutMemoryContributesSilence)
         for (const int block : { 64, 100 })
             for (long k = 0; k <= processingAllocations; ++k)
             {
-                ImpulseBuffer buffer;
-                buffer.set (channels, impulseLength, 2);
+                const auto buffer = impulseOf (h);
                 ConvolutionEngine engine;
                 engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
                 Runner runner (engine, x);
-                {
-                    FailureSwitch failing (k, failures);
-                    runner.run (20, block);
-                }
+                whileFailing (k, [&] { runner.run (20, block); }, failures);
                 runner.run (1000, block);
                 // Blocks whose output could not be stored are late, never wrong.
                 EXPECT_GE (runner.delivered[0].size(), static_cast<size_t> (length - 21 * block));
                 check (engine, runner, failures < 0 ? "processing, all" : "processing, one", k);
-                buffer.release();
             }
 }
 
@@ -216,10 +191,8 @@ TEST (ConvolutionEngineMemory, ProcessingAllocatesNothingOnceWarm)
         SCOPED_TRACE (testing::Message() << test.impulseChannels << " impulse channels, block " << test.block);
         std::vector<Signal> h;
         for (int c = 0; c < test.impulseChannels; ++c)
-            h.push_back (noise (impulseLength, 7u + static_cast<unsigned> (c), 20000.0));
-        const float* channels[2] = { h[0].data(), h.back().data() };
-        ImpulseBuffer buffer;
-        buffer.set (channels, impulseLength, test.impulseChannels);
+            h.push_back (noise (impulseLength, 7u + static_cast<unsigned> (c), 1.0, 5.0));
+        const auto buffer = impulseOf (h);
         ConvolutionEngine engine;
         engine.setImpulse (&buffer, 0, 0, 0, 0, 0);
         const std::vector<Signal> x { a, test.equalInputs ? a : b };
@@ -233,20 +206,17 @@ TEST (ConvolutionEngineMemory, ProcessingAllocatesNothingOnceWarm)
         });
         EXPECT_EQ (ktotest::allocations::stop(), 0);
         EXPECT_EQ (heapAllocationCount(), heapBefore);
-        buffer.release();
     }
 }
 
 TEST (ConvolutionEngineMemory, ReservedEngineAllocatesNothingFromTheFirstBlock)
 {
-    // A 7.7 s stereo response at 44.1 kHz: without the reservation, blocks of 256 made the last
+    // As long as the longest embedded response: without the reservation, blocks of 256 made the last
     // stage's input queue take one more chunk after some 4000 blocks, as the fill of its chunks
     // drifted against the hops. Counting starts with the first (priming) block.
-    const int impulseLength = 340317;
-    const std::vector<Signal> h { noise (impulseLength, 11, 80000.0), noise (impulseLength, 12, 80000.0) };
-    const float* channels[2] = { h[0].data(), h[1].data() };
-    ImpulseBuffer buffer;
-    buffer.set (channels, impulseLength, 2);
+    const int impulseLength = ktotest::longestResponseFrames;
+    const std::vector<Signal> h { noise (impulseLength, 11, 1.0, 4.25), noise (impulseLength, 12, 1.0, 4.25) };
+    const auto buffer = impulseOf (h);
     const long length = 1200000;
     const std::vector<Signal> x { noise (length, 13), noise (length, 14) };
     // Blocks of 256, random blocks, and a mono stretch before stereo (the rings a channel
@@ -281,5 +251,4 @@ TEST (ConvolutionEngineMemory, ReservedEngineAllocatesNothingFromTheFirstBlock)
         for (int i = 0; i < engine.stageCount(); ++i)
             EXPECT_FALSE (engine.stage (i)->failed);
     }
-    buffer.release();
 }

@@ -1,6 +1,7 @@
 #include "ConvolutionStage.h"
 #include "ConvolutionTestSupport.h"
 #include "Kernels.h"
+#include "Owned.h"
 
 #include <gtest/gtest.h>
 
@@ -10,17 +11,7 @@
 #include <limits>
 
 using namespace convtest;
-
-namespace
-{
-ImpulseBuffer makeBuffer (const std::vector<Signal>& h)
-{
-    ImpulseBuffer buffer;
-    const float* channels[2] = { h[0].data(), h.back().data() };
-    buffer.set (channels, static_cast<int> (h[0].size()), static_cast<int> (h.size()));
-    return buffer;
-}
-} // namespace
+using ktotest::Owned;
 
 TEST (ConvolutionStage, FftSizeIsChosenOrHeldWithinSupportedSizes)
 {
@@ -36,8 +27,8 @@ TEST (ConvolutionStage, FftSizeIsChosenOrHeldWithinSupportedSizes)
     for (const auto& test : cases)
     {
         SCOPED_TRACE (testing::Message() << "argument " << test.argument << ", segment " << test.segment);
-        const Signal h = noise (static_cast<size_t> (test.segment), 3);
-        ImpulseBuffer buffer = makeBuffer ({ h });
+        const Signal h = noise (test.segment, 3);
+        const auto buffer = impulseOf ({ h });
         ConvolutionStage stage;
         EXPECT_EQ (stage.setImpulse (&buffer, test.argument, 0, 0, false), test.fftSize / 2);
         EXPECT_EQ (stage.fftSize, test.fftSize);
@@ -47,7 +38,7 @@ TEST (ConvolutionStage, FftSizeIsChosenOrHeldWithinSupportedSizes)
         if (test.segment > 0 && test.segment <= 1000)
         {
             const long length = 3 * test.segment + 2 * test.fftSize;
-            const Signal x = noise (static_cast<size_t> (length), 4);
+            const Signal x = noise (length, 4);
             const float* in[1] = { x.data() };
             stage.add (in, static_cast<int> (length), 1);
             const int ready = stage.avail (static_cast<int> (length));
@@ -57,7 +48,6 @@ TEST (ConvolutionStage, FftSizeIsChosenOrHeldWithinSupportedSizes)
                 positions.push_back (n);
             expectConvolution (Signal (stage.output[0].readPointer(), stage.output[0].readPointer() + ready), h, x, positions, "stage");
         }
-        buffer.release();
     }
 }
 
@@ -67,7 +57,7 @@ TEST (ConvolutionStage, PartitionsFlagsAndIdenticalChannels)
     left[10] = 1.0f;      // partition 0 (of 64): channel 0 sounds
     right[70] = 0.001f;   // partition 1: only channel 1
     left[140] = 3e-15f;   // partition 2: flag 2 although the scaled value is flushed
-    ImpulseBuffer buffer = makeBuffer ({ left, right });
+    const auto buffer = impulseOf ({ left, right });
     ConvolutionStage stage;
     EXPECT_EQ (stage.setImpulse (&buffer, 128, 0, 0, false), 64);
     EXPECT_EQ (stage.impulseChannels, 2);
@@ -77,30 +67,27 @@ TEST (ConvolutionStage, PartitionsFlagsAndIdenticalChannels)
     EXPECT_EQ (flags[1], 1);
     EXPECT_EQ (flags[2], 2);
     EXPECT_EQ (flags[3], 0);
-    buffer.release();
 
-    ImpulseBuffer same = makeBuffer ({ left, left });
+    const auto same = impulseOf ({ left, left });
     ConvolutionStage mono;
     mono.setImpulse (&same, 128, 0, 0, false);
     EXPECT_EQ (mono.impulseChannels, 1);
-    same.release();
 
     // Direct form: taps reversed, offset and maximum length applied.
     const Signal abcd { 1, 2, 3, 4 };
-    ImpulseBuffer taps = makeBuffer ({ abcd });
+    const auto taps = impulseOf ({ abcd });
     ConvolutionStage direct;
     EXPECT_EQ (direct.setImpulse (&taps, 0, 1, 2, true), 0);
     const float* view = direct.impulseSpectra[0].alignedView();
     EXPECT_EQ (view[0], 3.0f);
     EXPECT_EQ (view[1], 2.0f);
     EXPECT_EQ (direct.impulseSpectra[0].size, 2 * 4 + 60);
-    taps.release();
 }
 
 TEST (ConvolutionStage, HopsAreProcessedOnlyAsFarAsWanted)
 {
     const Signal h = noise (1000, 5);
-    ImpulseBuffer buffer = makeBuffer ({ h });
+    const auto buffer = impulseOf ({ h });
     ConvolutionStage stage;
     stage.setImpulse (&buffer, 128, 0, 0, false);
     EXPECT_EQ (stage.avail (77), 77); // nothing added yet
@@ -113,7 +100,6 @@ TEST (ConvolutionStage, HopsAreProcessedOnlyAsFarAsWanted)
     EXPECT_EQ (stage.avail (64), 64); // output already there: no hop
     EXPECT_EQ (stage.avail (65), 128);
     EXPECT_EQ (stage.avail (1000), 256);
-    buffer.release();
 }
 
 TEST (ConvolutionStage, DirectFormMatchesConvolutionForShortAndLongFilters)
@@ -122,12 +108,12 @@ TEST (ConvolutionStage, DirectFormMatchesConvolutionForShortAndLongFilters)
         for (const int block : { 1, 7, 64, 1500 })
         {
             SCOPED_TRACE (testing::Message() << taps << " taps, block " << block);
-            const Signal h = noise (static_cast<size_t> (taps), 8);
-            ImpulseBuffer buffer = makeBuffer ({ h });
+            const Signal h = noise (taps, 8);
+            const auto buffer = impulseOf ({ h });
             ConvolutionStage stage;
             EXPECT_EQ (stage.setImpulse (&buffer, 0, 0, 0, true), 0);
             const long length = 4000;
-            const Signal x = noise (static_cast<size_t> (length), 9);
+            const Signal x = noise (length, 9);
             Signal out;
             for (long pos = 0; pos < length; pos += block)
             {
@@ -138,11 +124,10 @@ TEST (ConvolutionStage, DirectFormMatchesConvolutionForShortAndLongFilters)
                 out.insert (out.end(), stage.output[0].readPointer(), stage.output[0].readPointer() + n);
                 stage.output[0].consume (n);
             }
-            std::vector<long> positions (static_cast<size_t> (length));
+            std::vector<long> positions (length);
             for (long n = 0; n < length; ++n)
-                positions[static_cast<size_t> (n)] = n;
+                positions[n] = n;
             expectConvolution (out, h, x, positions, "direct");
-            buffer.release();
         }
 }
 
@@ -152,17 +137,17 @@ TEST (ConvolutionStage, TinyAndNonFiniteInputIsFlushedToSilence)
     // flushed, and hops whose values all stay within 1e-12 count as silent (flag 0).
     Signal h (64, 0.0f);
     h[0] = 1.0f;
-    ImpulseBuffer buffer = makeBuffer ({ h });
+    const auto buffer = impulseOf ({ h });
     ConvolutionStage stage;
     stage.setImpulse (&buffer, 128, 0, 0, false);
     Signal left (64 * 4, 0.0f), right (64 * 4, 0.0f);
     for (int i = 0; i < 64; ++i)
     {
-        left[static_cast<size_t> (i)] = 1e-13f;        // hop 0: silent
-        right[static_cast<size_t> (i)] = -1e-13f;
-        left[static_cast<size_t> (64 + i)] = 1e-13f;   // hop 1: one loud sample
-        left[static_cast<size_t> (128 + i)] = i % 2 == 0 ? std::numeric_limits<float>::infinity() : std::nanf ("");
-        right[static_cast<size_t> (192 + i)] = 1e-17f; // below 2^-54
+        left[i] = 1e-13f;        // hop 0: silent
+        right[i] = -1e-13f;
+        left[64 + i] = 1e-13f;   // hop 1: one loud sample
+        left[128 + i] = i % 2 == 0 ? std::numeric_limits<float>::infinity() : std::nanf ("");
+        right[192 + i] = 1e-17f; // below 2^-54
     }
     right[64 + 5] = 2e-12f;
     right[192] = 0.5f;
@@ -182,13 +167,12 @@ TEST (ConvolutionStage, TinyAndNonFiniteInputIsFlushedToSilence)
         EXPECT_NEAR (r[192 + i], i == 0 ? 0.5f : 0.0f, 1e-7) << i;
     }
     EXPECT_NEAR (r[64 + 5], 2e-12f, 1e-17);
-    buffer.release();
 }
 
 TEST (ConvolutionStage, ChannelCountChangesRebuildTheRings)
 {
     const Signal h = noise (1000, 10);
-    ImpulseBuffer buffer = makeBuffer ({ h });
+    const auto buffer = impulseOf ({ h });
     ConvolutionStage stage;
     stage.setImpulse (&buffer, 128, 0, 0, false);
     const Signal x = noise (200, 11);
@@ -209,7 +193,6 @@ TEST (ConvolutionStage, ChannelCountChangesRebuildTheRings)
     EXPECT_EQ (stage.input[1].availableBytes, 0);
     EXPECT_EQ (stage.output[0].unread(), 10);
     EXPECT_EQ (stage.input[0].availableBytes, 40 * 4);
-    buffer.release();
 }
 
 TEST (ConvolutionStage, DirectFormOutputsNeverDependOnLaterInput)
@@ -222,11 +205,11 @@ TEST (ConvolutionStage, DirectFormOutputsNeverDependOnLaterInput)
             for (const int block : { 64, 37 })
             {
                 SCOPED_TRACE (testing::Message() << taps << " taps, value " << value << ", block " << block);
-                const Signal h = noise (static_cast<size_t> (taps), 12);
-                ImpulseBuffer buffer = makeBuffer ({ h });
+                const Signal h = noise (taps, 12);
+                const auto buffer = impulseOf ({ h });
                 ConvolutionStage stage;
                 stage.setImpulse (&buffer, 0, 0, 0, true);
-                Signal x = noise (static_cast<size_t> (length), 13);
+                Signal x = noise (length, 13);
                 x[bad] = value;
                 for (long pos = 0; pos < length; pos += block)
                 {
@@ -244,7 +227,6 @@ TEST (ConvolutionStage, DirectFormOutputsNeverDependOnLaterInput)
                         ASSERT_NEAR (out[n], directAt (h, x, n), 1e-5) << "output " << n;
                     }
                 }
-                buffer.release();
             }
 }
 
@@ -256,7 +238,7 @@ TEST (ConvolutionStage, EmptyImpulseChannelsPassTheInputThrough)
             for (const int offset : { 0, 5, 1000 })
             {
                 SCOPED_TRACE (testing::Message() << "direct " << direct << ", channels " << channels << ", offset " << offset);
-                ImpulseBuffer empty;
+                Owned<ImpulseBuffer> empty;
                 empty.setNumChannels (channels);
                 ConvolutionStage stage;
                 stage.setImpulse (&empty, 128, offset, 0, direct);
@@ -267,7 +249,6 @@ TEST (ConvolutionStage, EmptyImpulseChannelsPassTheInputThrough)
                 ASSERT_EQ (stage.avail (100), 100);
                 for (int c = 0; c < channels; ++c)
                     EXPECT_EQ (Signal (stage.output[c].readPointer(), stage.output[c].readPointer() + 100), x);
-                empty.release();
             }
 }
 
@@ -281,13 +262,13 @@ TEST (ConvolutionStage, DirectFormLeavesOutOnlyZeroTapsThatChangeNoBit)
                 for (const bool nonFinite : { false, true })
                 {
                     SCOPED_TRACE (testing::Message() << taps << " taps, " << zeros << " zeros, " << samples << " samples, non-finite " << nonFinite);
-                    Signal h = noise (static_cast<size_t> (taps), 15);
+                    Signal h = noise (taps, 15);
                     const int sounding = std::max (taps - zeros, 0);
                     std::fill (h.begin() + sounding, h.end(), 0.0f);
-                    Signal window = noise (static_cast<size_t> (taps + samples), 16);
+                    Signal window = noise (taps + samples, 16);
                     if (nonFinite)
-                        window[static_cast<size_t> (taps + samples / 2)] = std::numeric_limits<float>::infinity();
-                    Signal all (static_cast<size_t> (samples)), skipped (static_cast<size_t> (samples));
+                        window[taps + samples / 2] = std::numeric_limits<float>::infinity();
+                    Signal all (samples), skipped (samples);
                     vectorKernels().directForm (h.data(), taps, taps, window.data(), all.data(), samples);
                     vectorKernels().directForm (h.data(), taps, sounding, window.data(), skipped.data(), samples);
                     EXPECT_EQ (std::memcmp (all.data(), skipped.data(), all.size() * sizeof (float)), 0);

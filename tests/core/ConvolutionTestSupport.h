@@ -1,6 +1,8 @@
 #pragma once
 
 #include "ConvolutionEngine.h"
+#include "Owned.h"
+#include "Signals.h"
 
 #include <gtest/gtest.h>
 
@@ -13,19 +15,16 @@
 
 namespace convtest
 {
-using Signal = std::vector<float>;
+using ktotest::noise;
+using ktotest::Signal;
 
-inline Signal noise (size_t length, unsigned seed, double decayLength = 0.0)
+// The impulse as the engine reads it: the first one or two of the signals.
+inline ktotest::Owned<ImpulseBuffer> impulseOf (const std::vector<Signal>& h)
 {
-    std::mt19937 random (seed);
-    std::uniform_real_distribution<float> uniform (-1.0f, 1.0f);
-    Signal s (length);
-    for (size_t i = 0; i < length; ++i)
-    {
-        const double gain = decayLength > 0.0 ? std::exp (-static_cast<double> (i) / decayLength) : 1.0;
-        s[i] = static_cast<float> (gain * uniform (random));
-    }
-    return s;
+    ktotest::Owned<ImpulseBuffer> buffer;
+    const float* channels[2] = { h[0].data(), h.back().data() };
+    buffer.set (channels, static_cast<int> (h[0].size()), static_cast<int> (h.size()));
+    return buffer;
 }
 
 // Exact output sample n of x convolved with taps [from, to) of h, in double precision.
@@ -37,7 +36,7 @@ inline double directAt (const Signal& h, const Signal& x, long n, long from = 0,
     const long first = std::max (from, n - static_cast<long> (x.size()) + 1);
     const long last = std::min (to - 1, n);
     for (long k = first; k <= last; ++k)
-        sum += static_cast<double> (h[static_cast<size_t> (k)]) * x[static_cast<size_t> (n - k)];
+        sum += static_cast<double> (h[k]) * x[n - k];
     return sum;
 }
 
@@ -74,7 +73,7 @@ inline std::vector<Signal> runEngine (ConvolutionEngine& engine, const std::vect
             return out;
         float** result = engine.getOutput();
         for (int c = 0; c < channels; ++c)
-            std::copy (result[c], result[c] + n, out[static_cast<size_t> (c)].begin() + position);
+            std::copy (result[c], result[c] + n, out[c].begin() + position);
         engine.advance (n);
         position += n;
         if (afterBlock)
@@ -121,9 +120,9 @@ inline void expectConvolution (const Signal& out, const Signal& h, const Signal&
     int reported = 0;
     for (size_t i = 0; i < positions.size(); ++i)
     {
-        const double error = std::fabs (static_cast<double> (out[static_cast<size_t> (positions[i])]) - reference[i]);
+        const double error = std::fabs (static_cast<double> (out[positions[i]]) - reference[i]);
         if (! (error <= allowed) && reported++ < 5)
-            ADD_FAILURE() << what << ": sample " << positions[i] << " is " << out[static_cast<size_t> (positions[i])] << ", expected "
+            ADD_FAILURE() << what << ": sample " << positions[i] << " is " << out[positions[i]] << ", expected "
                           << reference[i] << " (peak " << peak << ")";
     }
 }

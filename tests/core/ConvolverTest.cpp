@@ -1,58 +1,32 @@
 #include "Convolver.h"
 #include "HeapBuffer.h"
 #include "ResampleBuffer.h"
-#include "gsl_throw.h"
+
+#include "ConvolutionTestSupport.h"
+#include "Failures.h"
+#include "Signals.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <complex>
 #include <functional>
+#include <memory>
+#include <numeric>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+using namespace ktotest;
 
 namespace
 {
 constexpr double twoPi = 6.283185307179586476925;
 
-// Exponentially decaying noise, different in each channel.
-Buffer decayingNoise (int frames, int rate, int channels, std::uint32_t seed)
+Channels impulseOn (int channel, int channels, int frames)
 {
-    Buffer b (channels, frames, rate);
-    for (int c = 0; c < channels; ++c)
-    {
-        float* x = b.audio.getWritePointer (c);
-        for (int i = 0; i < frames; ++i)
-        {
-            seed = seed * 1664525u + 1013904223u;
-            const double noise = static_cast<double> (seed >> 8) / 8388608.0 - 1.0;
-            x[i] = static_cast<float> (0.5 * noise * std::exp (-4.0 * i / frames));
-        }
-    }
-    return b;
-}
-
-// Runs input (channels x frames) through the convolver in blocks; returns the output.
-std::vector<std::vector<float>> run (Convolver& convolver, std::vector<std::vector<float>> signal, int block)
-{
-    const int frames = static_cast<int> (signal[0].size());
-    const int channels = static_cast<int> (signal.size());
-    for (int start = 0; start < frames; start += block)
-    {
-        const int n = std::min (block, frames - start);
-        std::vector<float*> pointers;
-        for (auto& channel : signal)
-            pointers.push_back (channel.data() + start);
-        convolver.process (pointers.data(), channels, n);
-    }
-    return signal;
-}
-
-std::vector<std::vector<float>> impulseOn (int channel, int channels, int frames)
-{
-    std::vector<std::vector<float>> x (static_cast<size_t> (channels), std::vector<float> (static_cast<size_t> (frames)));
-    x[static_cast<size_t> (channel)][0] = 1.0f;
+    Channels x (channels, std::vector<float> (frames));
+    x[channel][0] = 1.0f;
     return x;
 }
 
@@ -85,12 +59,12 @@ void expectResponse (Convolver& convolver, const Buffer& response, int block)
     for (int ch = 0; ch < 2; ++ch)
     {
         convolver.prepare (convolver.sampleRate);
-        const auto y = run (convolver, impulseOn (ch, 2, frames), block);
+        const auto y = processInBlocks (convolver, impulseOn (ch, 2, frames), block);
         for (int i = 0; i < frames; ++i)
         {
             const float want = i < response.audio.getNumSamples() ? response.audio.getSample (ch, i) : 0.0f;
-            ASSERT_NEAR (y[static_cast<size_t> (ch)][static_cast<size_t> (i)], want, 2e-6) << ch << " " << i;
-            ASSERT_EQ (y[static_cast<size_t> (1 - ch)][static_cast<size_t> (i)], 0.0f) << "cross-feed at " << i;
+            ASSERT_NEAR (y[ch][i], want, 2e-6) << ch << " " << i;
+            ASSERT_EQ (y[1 - ch][i], 0.0f) << "cross-feed at " << i;
         }
     }
 }
@@ -114,21 +88,6 @@ struct RebuildMark
     Convolver& convolver;
     int original;
 };
-
-template <typename Call>
-std::string failureMessage (Call&& call)
-{
-    try
-    {
-        call();
-    }
-    catch (const gsl::fail_fast& e)
-    {
-        const std::string message = e.what();
-        return message.substr (message.rfind ("src/"));
-    }
-    return "no failure";
-}
 } // namespace
 
 TEST (Convolver, UnitImpulseReturnsTheHeldResponse)
@@ -201,10 +160,7 @@ TEST (Convolver, PrepareAtTheHeldRateOnlyClearsTheTail)
         convolver.prepare (rate);
         const Buffer working = convolver.working;
         // Leave a tail ringing.
-        auto noise = decayingNoise (3000, 44100, 2, 11u);
-        run (convolver, { std::vector<float> (noise.audio.getReadPointer (0), noise.audio.getReadPointer (0) + 3000),
-                          std::vector<float> (noise.audio.getReadPointer (1), noise.audio.getReadPointer (1) + 3000) },
-             128);
+        processInBlocks (convolver, noiseChannels (2, 3000, 11u, 0.5), 128);
 
         RebuildMark mark (convolver);
         convolver.prepare (rate);
@@ -212,7 +168,7 @@ TEST (Convolver, PrepareAtTheHeldRateOnlyClearsTheTail)
         expectSame (convolver.working, working);
         EXPECT_EQ (convolver.sampleRate, rate);
 
-        const auto silence = run (convolver, std::vector<std::vector<float>> (2, std::vector<float> (20000)), 333);
+        const auto silence = processInBlocks (convolver, Channels (2, Signal (20000)), 333);
         for (const auto& channel : silence)
             for (float v : channel)
                 ASSERT_EQ (v, 0.0f);
@@ -250,22 +206,22 @@ TEST (Convolver, UnusableRatesChangeNothing)
     {
         const char* what;
         std::function<void()> call;
-        const char* where; // null: any precondition
+        int line; // of Buffer.cpp; 0: any precondition
     };
     const Case cases[] = {
-        { "prepare 0.5", [&] { convolver.prepare (0.5); }, "src/Buffer.cpp: 52" },
-        { "prepare -44100", [&] { convolver.prepare (-44100.0); }, "src/Buffer.cpp: 52" },
-        { "prepare NaN", [&] { convolver.prepare (std::nan ("")); }, nullptr },
-        { "prepare 1e12", [&] { convolver.prepare (1e12); }, nullptr },
-        { "setImpulse of no frames", [&] { convolver.setImpulse (tooShort); }, "src/Buffer.cpp: 44" },
+        { "prepare 0.5", [&] { convolver.prepare (0.5); }, 52 },
+        { "prepare -44100", [&] { convolver.prepare (-44100.0); }, 52 },
+        { "prepare NaN", [&] { convolver.prepare (std::nan ("")); }, 0 },
+        { "prepare 1e12", [&] { convolver.prepare (1e12); }, 0 },
+        { "setImpulse of no frames", [&] { convolver.setImpulse (tooShort); }, 44 },
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE (c.what);
         RebuildMark mark (convolver);
         const std::string message = failureMessage (c.call);
-        if (c.where != nullptr)
-            EXPECT_EQ (message, c.where);
+        if (c.line != 0)
+            EXPECT_EQ (message, bufferPrecondition (c.line));
         else
             EXPECT_NE (message, "no failure");
         EXPECT_TRUE (mark.intact()); // the engine was not rebuilt
@@ -298,41 +254,58 @@ TEST (Convolver, ProcessEdgeCases)
     convolver.process (three, 3, 64);
     for (int i = 0; i < 64; ++i)
     {
-        ASSERT_NEAR (a[static_cast<size_t> (i)], source.audio.getSample (0, i), 1e-6);
-        ASSERT_NEAR (b[static_cast<size_t> (i)], source.audio.getSample (1, i), 1e-6);
-        ASSERT_EQ (c[static_cast<size_t> (i)], 0.0f);
+        ASSERT_NEAR (a[i], source.audio.getSample (0, i), 1e-6);
+        ASSERT_NEAR (b[i], source.audio.getSample (1, i), 1e-6);
+        ASSERT_EQ (c[i], 0.0f);
     }
 }
 
 TEST (Convolver, MemoryThatCannotBeHadLeavesSilenceNotGarbage)
 {
-    // Every allocation from the allowed-th on fails while the convolver is built, so some or all
-    // of the engine's memory is missing: processing then still never asks for memory, and what is
-    // missing is heard as silence (all of it when nothing could be had), never as garbage.
+    // Allocations fail while the convolver is built, from the allowed-th on or only that one.
+    // Processing then never asks for memory and gives exactly the convolution with the taps of the
+    // stages that got their memory (the others are silent), or silence when the outputs could not
+    // reserve theirs. The outputs reserve last, so failing from any allocation on leaves silence.
     Buffer source = decayingNoise (5000, 44100, 2, 6u);
-    for (long allowed = 0; allowed <= 90; allowed += 3)
+    long needed = heapAllocationCount();
     {
-        SCOPED_TRACE (allowed);
-        std::vector<float> left (512, 0.25f), right (512, -0.25f);
-        float* channels[] = { left.data(), right.data() };
-        heapFailAllocationsAfter (allowed);
-        Convolver convolver (&source);
-        heapFailAllocationsAfter (-1);
-        const long before = heapAllocationCount();
-        convolver.process (channels, 2, 512);
-        convolver.process (channels, 2, 512);
-        EXPECT_EQ (heapAllocationCount(), before);
-        for (const auto* v : { &left, &right })
-            for (float x : *v)
-            {
-                ASSERT_TRUE (std::isfinite (x));
-                ASSERT_LT (std::fabs (x), 100.0f);
-                if (allowed == 0)
-                {
-                    ASSERT_EQ (x, 0.0f);
-                }
-            }
+        const Convolver measured (&source);
+        needed = heapAllocationCount() - needed;
     }
+    const Channels x = noiseChannels (2, 1024, 16u, 0.25);
+    std::vector<long> everySample (1024);
+    std::iota (everySample.begin(), everySample.end(), 0L);
+    for (const long failures : { -1L, 1L })
+        for (long allowed = 0; allowed <= needed; ++allowed)
+        {
+            SCOPED_TRACE (testing::Message() << (failures < 0 ? "from " : "only ") << allowed << " of " << needed);
+            const auto convolver = whileFailing (allowed, [&] { return std::make_unique<Convolver> (&source); }, failures);
+            if (failures < 0)
+            {
+                EXPECT_EQ (convolver->reserved, allowed == needed);
+            }
+            const long before = heapAllocationCount();
+            const Channels y = processInBlocks (*convolver, x, 512);
+            EXPECT_EQ (heapAllocationCount(), before);
+            const ImpulseBuffer& held = convolver->impulse;
+            for (int c = 0; c < 2; ++c)
+            {
+                if (! convolver->reserved)
+                {
+                    EXPECT_EQ (y[c], Signal (1024, 0.0f));
+                    continue;
+                }
+                const float* h = held.channel (std::min (c, held.numChannels - 1));
+                Signal heard (held.length(), 0.0f);
+                for (int i = 0; i < convolver->engine.stageCount(); ++i)
+                {
+                    const ConvolutionStage& s = *convolver->engine.stage (i);
+                    if (! s.failed)
+                        std::copy (h + s.offsetInImpulse, h + s.offsetInImpulse + s.impulseLen, heard.begin() + s.offsetInImpulse);
+                }
+                convtest::expectConvolution (y[c], heard, x[c], everySample, c == 0 ? "left" : "right");
+            }
+        }
 }
 
 TEST (Convolver, ReverbLevelAt1kHzDoesNotDependOnTheRate)
@@ -348,24 +321,24 @@ TEST (Convolver, ReverbLevelAt1kHzDoesNotDependOnTheRate)
         Convolver convolver (&source);
         convolver.prepare (rate);
         const int frames = rate / 2; // 0.5 s; the response lasts 0.3 s
-        std::vector<std::vector<float>> tone (2, std::vector<float> (static_cast<size_t> (frames)));
+        Channels tone (2, Signal (frames));
         for (auto& channel : tone)
             for (int i = 0; i < frames; ++i)
-                channel[static_cast<size_t> (i)] = static_cast<float> (std::sin (twoPi * 1000.0 * i / rate));
-        const auto y = run (convolver, tone, 480);
+                channel[i] = static_cast<float> (std::sin (twoPi * 1000.0 * i / rate));
+        const auto y = processInBlocks (convolver, tone, 480);
         for (int ch = 0; ch < 2; ++ch)
         {
             // The last 0.1 s: exactly 100 periods.
             std::complex<double> sum;
             const int start = frames - rate / 10;
             for (int i = start; i < frames; ++i)
-                sum += static_cast<double> (y[static_cast<size_t> (ch)][static_cast<size_t> (i)])
+                sum += static_cast<double> (y[ch][i])
                        * std::polar (1.0, -twoPi * 1000.0 * i / rate);
             const double level = 20.0 * std::log10 (2.0 * std::abs (sum) / (rate / 10));
             if (rate == 44100)
                 reference.push_back (level);
             else
-                EXPECT_NEAR (level, reference[static_cast<size_t> (ch)], 0.1) << ch;
+                EXPECT_NEAR (level, reference[ch], 0.1) << ch;
         }
     }
 }

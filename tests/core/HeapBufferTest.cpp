@@ -1,19 +1,19 @@
 #include "HeapBuffer.h"
 
+#include "Failures.h"
+#include "Owned.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
+using ktotest::FailureSwitch;
+using ktotest::whileFailing;
+using ktotest::Owned;
+
 namespace
 {
-// Disarms the allocation-failure switch however a test ends.
-struct FailureSwitch
-{
-    explicit FailureSwitch (long successes, long failures = -1) { heapFailAllocationsAfter (successes, failures); }
-    ~FailureSwitch() { heapFailAllocationsAfter (-1); }
-};
-
 BlockQueueChunk* chunkOf (const HeapBuffer& list, int index)
 {
     return static_cast<BlockQueueChunk*> (heapPointers (list)[index]);
@@ -42,7 +42,7 @@ TEST (HeapBuffer, AllocationSizesFollowPageRoundedGrowth)
         { 700000, true, 700000, 1044384 },
         { 0, true, 0, 0 },                 // frees the block
     };
-    HeapBuffer buffer;
+    Owned<HeapBuffer> buffer;
     for (const auto& step : steps)
     {
         void* result = buffer.resize (step.newSize, step.shrink);
@@ -57,57 +57,45 @@ TEST (HeapBuffer, AllocationSizesFollowPageRoundedGrowth)
     buffer.resize (5000, false);
     buffer.resize (10, true);
     EXPECT_EQ (buffer.allocated, 8096);
-    buffer.release();
 }
 
 TEST (HeapBuffer, FailedResizeLeavesBufferAsItWas)
 {
-    HeapBuffer buffer;
+    Owned<HeapBuffer> buffer;
     buffer.resize (100, false);
     std::memset (buffer.data, 7, 100);
     void* before = buffer.data;
-    {
-        FailureSwitch failing (0);
-        EXPECT_EQ (buffer.resize (5000, false), before);
-    }
+    EXPECT_EQ (whileFailing (0, [&] { return buffer.resize (5000, false); }), before);
     EXPECT_EQ (buffer.size, 100);
     EXPECT_EQ (buffer.allocated, 4000);
     EXPECT_EQ (static_cast<unsigned char*> (buffer.data)[99], 7);
 
-    HeapBuffer empty;
-    {
-        FailureSwitch failing (0);
-        EXPECT_EQ (empty.resize (10, false), nullptr);
-    }
+    Owned<HeapBuffer> empty;
+    EXPECT_EQ (whileFailing (0, [&] { return empty.resize (10, false); }), nullptr);
     EXPECT_EQ (empty.size, 0);
     EXPECT_EQ (empty.allocated, 0);
 
     // When only realloc fails, a fresh block takes a copy of the contents.
-    {
-        FailureSwitch failing (0, 1);
-        buffer.resize (5000, false);
-    }
+    whileFailing (0, [&] { buffer.resize (5000, false); }, 1);
     EXPECT_EQ (buffer.size, 5000);
     EXPECT_EQ (buffer.allocated, 8096);
     EXPECT_EQ (static_cast<unsigned char*> (buffer.data)[0], 7);
     EXPECT_EQ (static_cast<unsigned char*> (buffer.data)[99], 7);
-    buffer.release();
 }
 
 TEST (HeapBuffer, AlignedViewIsFirstCacheLineBoundary)
 {
-    HeapBuffer buffer;
+    Owned<HeapBuffer> buffer;
     EXPECT_EQ (buffer.alignedView(), nullptr);
     buffer.resize (4 * 10 + 60, false);
     const auto address = reinterpret_cast<std::uintptr_t> (buffer.alignedView());
     EXPECT_EQ (address % 64, 0u);
     EXPECT_LE (address - reinterpret_cast<std::uintptr_t> (buffer.data), 60u);
-    buffer.release();
 }
 
 TEST (SampleFifo, CompactsOnlyAfterMoreThanHalfIsRead)
 {
-    SampleFifo fifo;
+    Owned<SampleFifo> fifo;
     EXPECT_EQ (fifo.readPointer(), nullptr);
     std::vector<float> samples (1000);
     for (size_t i = 0; i < samples.size(); ++i)
@@ -139,34 +127,26 @@ TEST (SampleFifo, CompactsOnlyAfterMoreThanHalfIsRead)
     fifo.clear();
     EXPECT_EQ (fifo.unread(), 0);
     EXPECT_EQ (fifo.data.allocated, allocated);
-    fifo.release();
 }
 
 TEST (SampleFifo, FailedAppendKeepsUnreadSamplesAndRevivesNothing)
 {
-    SampleFifo fifo;
+    Owned<SampleFifo> fifo;
     std::vector<float> samples (900, 1.0f);
     fifo.append (samples.data(), 900); // 3600 of 4000 bytes
     fifo.consume (100);
-    {
-        FailureSwitch failing (0);
-        EXPECT_FALSE (fifo.append (samples.data(), 200));
-    }
+    EXPECT_FALSE (whileFailing (0, [&] { return fifo.append (samples.data(), 200); }));
     EXPECT_EQ (fifo.unread(), 800);
 
     fifo.consume (800);
-    {
-        FailureSwitch failing (0);
-        EXPECT_FALSE (fifo.append (samples.data(), 2000));
-    }
+    EXPECT_FALSE (whileFailing (0, [&] { return fifo.append (samples.data(), 2000); }));
     EXPECT_EQ (fifo.unread(), 0);
     EXPECT_EQ (fifo.readPointer(), nullptr);
-    fifo.release();
 }
 
 TEST (BlockQueue, ChunksAreSizedReusedAndRecycled)
 {
-    BlockQueue queue;
+    Owned<BlockQueue> queue;
     EXPECT_EQ (queue.add (nullptr, 0), nullptr);
     EXPECT_EQ (queue.availableBytes, 0);
 
@@ -187,9 +167,9 @@ TEST (BlockQueue, ChunksAreSizedReusedAndRecycled)
     queue.advance (50);
     queue.peek (read.data(), 300);
     for (int i = 0; i < 50; ++i)
-        EXPECT_EQ (read[static_cast<size_t> (i)], bytes[static_cast<size_t> (50 + i)]);
+        EXPECT_EQ (read[i], bytes[50 + i]);
     for (int i = 50; i < 300; ++i)
-        EXPECT_EQ (read[static_cast<size_t> (i)], bytes[static_cast<size_t> (i - 50)]);
+        EXPECT_EQ (read[i], bytes[i - 50]);
 
     // A chunk is recycled as soon as its bytes are read.
     queue.advance (50);
@@ -207,11 +187,9 @@ TEST (BlockQueue, ChunksAreSizedReusedAndRecycled)
     EXPECT_EQ (chunkOf (queue.chunks, 0), last);
     EXPECT_EQ (heapAllocationCount(), allocationsBefore);
 
-    queue.destroy();
-
     // ...a chunk with 472 bytes of room sends an add of 500 to a new one...
 
-    BlockQueue second;
+    Owned<BlockQueue> second;
     second.add (bytes.data(), 65000);
     second.add (bytes.data(), 500);
     EXPECT_EQ (heapPointerCount (second.chunks), 2);
@@ -229,14 +207,13 @@ TEST (BlockQueue, ChunksAreSizedReusedAndRecycled)
     EXPECT_EQ (second.availableBytes, 0);
     EXPECT_EQ (second.readOffset, 0);
     EXPECT_EQ (heapPointerCount (second.chunks), 0);
-    second.destroy();
 }
 
 TEST (BlockQueue, ChunkTakenWhenListCannotGrowIsNotLost)
 {
     // Fill the chunk list's allocation (4000 bytes hold 499 pointers strictly below it) so
     // that the next chunk needs the list to grow, then let that growth fail.
-    BlockQueue queue;
+    Owned<BlockQueue> queue;
     queue.minChunkBytes = 8;
     for (int i = 0; i < 499; ++i)
         ASSERT_NE (queue.add (nullptr, 8), nullptr);
@@ -247,38 +224,28 @@ TEST (BlockQueue, ChunkTakenWhenListCannotGrowIsNotLost)
     queue.freeChunks.resize (0, false);
 
     // A fresh chunk: malloc succeeds, the list cannot grow. The chunk is kept for reuse.
-    {
-        FailureSwitch failing (1);
-        EXPECT_EQ (queue.add (nullptr, 8), nullptr);
-    }
+    EXPECT_EQ (whileFailing (1, [&] { return queue.add (nullptr, 8); }), nullptr);
     EXPECT_EQ (queue.availableBytes, 499 * 8);
     EXPECT_EQ (heapPointerCount (queue.chunks), 499);
     EXPECT_EQ (heapPointerCount (queue.freeChunks), 1);
 
     // A recycled chunk: taken from the free list, list growth fails, it goes back.
-    {
-        FailureSwitch failing (0);
-        EXPECT_EQ (queue.add (nullptr, 8), nullptr);
-    }
+    EXPECT_EQ (whileFailing (0, [&] { return queue.add (nullptr, 8); }), nullptr);
     EXPECT_EQ (heapPointerCount (queue.freeChunks), 1);
 
     // With no room for free chunks the taken chunk is freed (the leak checker would see it).
     queue.maxFreeChunks = 0;
-    {
-        FailureSwitch failing (0);
-        EXPECT_EQ (queue.add (nullptr, 8), nullptr);
-    }
+    EXPECT_EQ (whileFailing (0, [&] { return queue.add (nullptr, 8); }), nullptr);
     EXPECT_EQ (heapPointerCount (queue.freeChunks), 0);
     EXPECT_EQ (queue.availableBytes, 499 * 8);
-    queue.destroy();
 }
 
 TEST (BlockQueue, ReservedStoresReachTheirSizesWithoutAllocating)
 {
     // Up to the reserved sizes nothing allocates; a reservation that cannot be had says so and
     // leaves the stores usable.
-    BlockQueue queue;
-    SampleFifo fifo;
+    Owned<BlockQueue> queue;
+    Owned<SampleFifo> fifo;
     ASSERT_TRUE (queue.reserve (4));
     ASSERT_TRUE (fifo.reserve (10000));
     EXPECT_EQ (heapPointerCount (queue.freeChunks), 4);
@@ -295,8 +262,8 @@ TEST (BlockQueue, ReservedStoresReachTheirSizesWithoutAllocating)
     EXPECT_EQ (heapAllocationCount(), before);
     EXPECT_EQ (heapPointerCount (queue.freeChunks), 4);
 
-    BlockQueue starved;
-    SampleFifo hungry;
+    Owned<BlockQueue> starved;
+    Owned<SampleFifo> hungry;
     {
         FailureSwitch failing (2);
         EXPECT_FALSE (starved.reserve (3));
@@ -306,8 +273,4 @@ TEST (BlockQueue, ReservedStoresReachTheirSizesWithoutAllocating)
     EXPECT_EQ (hungry.data.allocated, 0);
     EXPECT_NE (starved.add (block.data(), 100), nullptr);
     EXPECT_TRUE (hungry.append (block.data(), 100));
-    queue.destroy();
-    starved.destroy();
-    fifo.release();
-    hungry.release();
 }

@@ -6,6 +6,8 @@
 #include "Resources.h"
 #include "SimdLevel.h"
 
+#include "Signals.h"
+
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include <gtest/gtest.h>
@@ -23,23 +25,9 @@ Buffer firstImpulse()
     const auto& entry = kto::resources::table[0];
     juce::FlacAudioFormat flac;
     std::unique_ptr<juce::AudioFormatReader> reader (
-        flac.createReaderFor (new juce::MemoryInputStream (entry.data, static_cast<size_t> (entry.size), false), true));
+        flac.createReaderFor (new juce::MemoryInputStream (entry.data, entry.size, false), true));
     Buffer b (2, static_cast<int> (reader->lengthInSamples), 44100);
     reader->read (&b.audio, 0, b.audio.getNumSamples(), 0, true, true);
-    return b;
-}
-
-// Mono decaying noise that, unlike the first embedded response, also sounds in the direct-form head.
-Buffer monoNoiseImpulse()
-{
-    constexpr int frames = 60000;
-    Buffer b (1, frames, 44100);
-    std::uint32_t seed = 7;
-    for (int i = 0; i < frames; ++i)
-    {
-        seed = seed * 1664525u + 1013904223u;
-        b.audio.setSample (0, i, static_cast<float> ((static_cast<double> (seed >> 8) / 8388608.0 - 1.0) * std::exp (-4.0 * i / frames)));
-    }
     return b;
 }
 
@@ -51,17 +39,6 @@ std::uint64_t fnv (const std::vector<float>& values, std::uint64_t hash = 146959
     return hash;
 }
 
-std::vector<float> noise (size_t count, std::uint32_t seed, float gain)
-{
-    std::vector<float> values (count);
-    for (auto& x : values)
-    {
-        seed = seed * 1664525u + 1013904223u;
-        x = static_cast<float> (static_cast<double> (seed >> 8) / 8388608.0 - 1.0) * gain;
-    }
-    return values;
-}
-
 // Every transform size forward and back, on noise; FNV-1a over the results.
 std::uint64_t fftChecksum()
 {
@@ -69,7 +46,7 @@ std::uint64_t fftChecksum()
     for (int n = 2; n <= 32768; n *= 2)
         for (const int inverse : { 0, 1 })
         {
-            auto data = noise (2 * static_cast<size_t> (n), static_cast<std::uint32_t> (n + inverse), 1.0f);
+            auto data = ktotest::noise (2 * n, static_cast<std::uint32_t> (n + inverse));
             fftTransform (data.data(), n, inverse);
             hash = fnv (data, hash);
         }
@@ -80,7 +57,7 @@ std::uint64_t fftChecksum()
 std::uint64_t renderChecksum (Buffer& impulse, int block)
 {
     constexpr int frames = 20 * 44100;
-    std::vector<float> signal = noise (2 * static_cast<size_t> (frames), 1, 0.5f);
+    std::vector<float> signal = ktotest::noise (2 * frames, 1, 0.5);
     Convolver convolver (&impulse);
     convolver.prepare (44100.0);
     for (int start = 0; start < frames; start += block)
@@ -94,7 +71,8 @@ std::uint64_t renderChecksum (Buffer& impulse, int block)
 
 TEST (SimdLevel, EveryLevelRendersTheSameBytes)
 {
-    Buffer embedded = firstImpulse(), mono = monoNoiseImpulse();
+    // Mono decaying noise that, unlike the first embedded response, also sounds in the direct-form head.
+    Buffer embedded = firstImpulse(), mono = ktotest::decayingNoise (60000, 44100, 1, 7, 1.0);
     const SimdLevel best = simdLevel();
     struct Case
     {

@@ -1,5 +1,7 @@
 #include "FuzzSupport.h"
 
+#include "../support/Signals.h"
+
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -64,10 +66,7 @@ void processProbeBlock()
 {
     auto& p = processor();
     juce::AudioBuffer<float> block (2, 32);
-    juce::Random random (1);
-    for (int ch = 0; ch < 2; ++ch)
-        for (int i = 0; i < block.getNumSamples(); ++i)
-            block.setSample (ch, i, random.nextFloat() - 0.5f);
+    ktotest::fillNoise (block, 1, 0.5);
     juce::MidiBuffer midi;
     p.processBlock (block, midi);
 }

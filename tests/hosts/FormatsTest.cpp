@@ -3,6 +3,8 @@
 
 #include "HostedPlugin.h"
 
+#include "../support/Signals.h"
+
 #include <gtest/gtest.h>
 
 using namespace kto::host;
@@ -25,10 +27,7 @@ void expectHandOverBlock (HostedPlugin& hosted)
     const int outputs = hosted.numOutputs();
     juce::AudioBuffer<float> block (hosted.numChannels(), frames);
     juce::AudioBuffer<float> in (inputs, frames);
-    juce::Random random (7);
-    for (int ch = 0; ch < inputs; ++ch)
-        for (int i = 0; i < frames; ++i)
-            in.setSample (ch, i, random.nextFloat() - 0.5f);
+    ktotest::fillNoise (in, 7, 0.5);
     block.clear();
     for (int ch = 0; ch < inputs; ++ch)
         block.copyFrom (ch, 0, in, ch, 0, frames);

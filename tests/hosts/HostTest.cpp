@@ -1,6 +1,7 @@
 // The built VST3 and LV2, loaded and driven by a JUCE host as a digital audio workstation would.
 #include "HostedPlugin.h"
 
+#include "../support/Signals.h"
 #include "../support/Waiting.h"
 
 #include <gtest/gtest.h>
@@ -22,16 +23,6 @@ float typeValue (int type) { return (float) (type - 1) / 5.0f; }
 constexpr float mixFull = 1.0f;
 constexpr float mixDry = 0.0f;
 constexpr float gainZeroDb = 0.5f;
-
-juce::AudioBuffer<float> noise (int channels, int length, int seed, float level)
-{
-    juce::Random random (seed);
-    juce::AudioBuffer<float> buffer (channels, length);
-    for (int ch = 0; ch < channels; ++ch)
-        for (int i = 0; i < length; ++i)
-            buffer.setSample (ch, i, level * (2.0f * random.nextFloat() - 1.0f));
-    return buffer;
-}
 
 // What the plug-in's input channels hold once it has fanned a mono input out to two outputs.
 float expectedDry (const HostedPlugin& host, const juce::AudioBuffer<float>& input, int ch, int i)
@@ -96,7 +87,8 @@ TEST_P (HostTest, BypassPassesTheInputBitForBit)
     host->set ("Bypass", 1.0f);
     host->set ("Mix", 0.7f);
     host->set ("Gain", 0.9f);
-    const auto input = noise (host->numChannels(), 20000, 1, 0.5f);
+    juce::AudioBuffer<float> input (host->numChannels(), 20000);
+    ktotest::fillNoise (input, 1, 0.5);
     const auto output = host->run (input, { 512, 1, 1000, 4096 });
     for (int ch = 0; ch < host->numOutputs(); ++ch)
         for (int i = 0; i < input.getNumSamples(); ++i)
@@ -107,7 +99,8 @@ TEST_P (HostTest, DryMixGivesTheInputOnceTheFirstImpulseIsLoaded)
 {
     host->set ("Mix", mixDry);
     host->set ("Gain", gainZeroDb);
-    const auto input = noise (host->numChannels(), 4096, 2, 0.5f);
+    juce::AudioBuffer<float> input (host->numChannels(), 4096);
+    ktotest::fillNoise (input, 2, 0.5);
 
     // The first block hands the reverb type to the loader, which mutes the reverb to a quarter
     // of the input until its next tick.
@@ -244,7 +237,8 @@ TEST_P (HostTest, StateRestoresEveryValueAndSavesTheSameBytes)
     // The restored Bypass is in force: the input passes unchanged. The host reads the restored
     // values: the VST3 host asks the plug-in after a restore, the LV2 plug-in tells its host with
     // the output of the block after it.
-    const auto input = noise (host->numChannels(), 1000, 4, 0.5f);
+    juce::AudioBuffer<float> input (host->numChannels(), 1000);
+    ktotest::fillNoise (input, 4, 0.5);
     const auto restored = [&] {
         const auto output = host->run (input, { 1000 });
         for (int ch = 0; ch < host->numOutputs(); ++ch)

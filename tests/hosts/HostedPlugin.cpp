@@ -1,5 +1,6 @@
 #include "HostedPlugin.h"
 
+#include "Parameters.h"
 #include "Resources.h"
 #include "Waiting.h"
 
@@ -98,10 +99,7 @@ juce::AudioProcessorParameter* HostedPlugin::parameter (const juce::String& name
 {
     // Both wrappers add a host bypass named "Bypass" next to ours, at different places in the
     // list, so the list order says nothing: match the name and skip the host's own.
-    for (auto* p : instance->getParameters())
-        if (p != instance->getBypassParameter() && p->getName (256) == name)
-            return p;
-    return nullptr;
+    return ktotest::parameterNamed (*instance, name, instance->getBypassParameter());
 }
 
 void HostedPlugin::set (const juce::String& name, float normalised)

@@ -5,6 +5,7 @@
 #include "AUStandIn.h"
 #include "ImpulseLoaderAsync.h"
 #include "Processor.h"
+#include "Signals.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
@@ -24,18 +25,6 @@ struct ImpulseLoaderTestAccess
 
 namespace ktotest
 {
-using Channels = std::vector<std::vector<float>>;
-
-inline Channels noise (int numChannels, int numFrames, juce::int64 seed)
-{
-    juce::Random random (seed);
-    Channels c (static_cast<size_t> (numChannels), std::vector<float> (static_cast<size_t> (numFrames)));
-    for (auto& ch : c)
-        for (auto& s : ch)
-            s = random.nextFloat() * 2.0f - 1.0f;
-    return c;
-}
-
 struct Host
 {
     juce::ScopedJuceInitialiser_GUI gui;
@@ -49,6 +38,14 @@ struct Host
         ASSERT_EQ (unit.setSampleRate (rate), kto::host::noErr);
         ASSERT_EQ (unit.setMaxFramesPerSlice (maxFrames), kto::host::noErr);
         ASSERT_EQ (unit.initialize(), kto::host::noErr);
+    }
+
+    // Started, one block played and the loader's tick run: type 1 is in, its engine still fresh.
+    void startLoaded (int inputs = 2, int outputs = 2)
+    {
+        start (inputs, outputs);
+        render (noiseChannels (inputs, 256, 100), 256);
+        tick();
     }
 
     void tick() { ImpulseLoaderTestAccess::tick (processor().impulseLoader); }
@@ -90,20 +87,7 @@ struct ReferenceConvolver
         convolver->prepare (rate);
     }
 
-    Channels wet (const Channels& input, int blockSize)
-    {
-        Channels out = input;
-        const int numFrames = int (input[0].size());
-        for (int start = 0; start < numFrames; start += blockSize)
-        {
-            const int n = juce::jmin (blockSize, numFrames - start);
-            std::vector<float*> p;
-            for (auto& ch : out)
-                p.push_back (ch.data() + start);
-            convolver->process (p.data(), int (p.size()), n);
-        }
-        return out;
-    }
+    Channels wet (const Channels& input, int blockSize) { return processInBlocks (*convolver, input, blockSize); }
 
     Buffer impulse { 1, 1, 44100 };
     std::unique_ptr<Convolver> convolver;

@@ -2,6 +2,9 @@
 // prepared size and a block of no samples.
 #include "Processor.h"
 
+#include "../support/EmbeddedResponses.h"
+#include "../support/Parameters.h"
+#include "../support/Signals.h"
 #include "../support/Waiting.h"
 
 #include <gtest/gtest.h>
@@ -14,24 +17,9 @@ namespace
 {
 constexpr double rate = 44100.0;
 constexpr int preparedBlock = 512;
-// The longest embedded response (type 1) is 340317 frames; the engine's largest partition
-// (16384 frames in a 32768-point transform) may hold a sample that long again.
-constexpr int reverbMemory = 340317 + 32768;
-
-juce::AudioProcessorParameter* parameterNamed (juce::AudioProcessor& p, const juce::String& name)
-{
-    for (auto* param : p.getParameters())
-        if (param->getName (256) == name)
-            return param;
-    return nullptr;
-}
-
-void fillNoise (juce::AudioBuffer<float>& buffer, juce::Random& random, float level)
-{
-    for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
-        for (int i = 0; i < buffer.getNumSamples(); ++i)
-            buffer.setSample (ch, i, level * (2.0f * random.nextFloat() - 1.0f));
-}
+// The longest embedded response, and the engine's largest partition (16384 frames in a
+// 32768-point transform) may hold a sample that long again.
+constexpr int reverbMemory = ktotest::longestResponseFrames + 32768;
 
 bool allFinite (const juce::AudioBuffer<float>& buffer, int numSamples)
 {
@@ -58,7 +46,7 @@ protected:
         const std::pair<const char*, float> settings[] = { { "Bypass", 0.0f }, { "Reverb Type", 0.0f }, { "Mix", mixNormalised }, { "Gain", 0.5f } };
         for (auto [name, value] : settings)
         {
-            auto* param = parameterNamed (*p, name);
+            auto* param = ktotest::parameterNamed (*p, name);
             EXPECT_NE (param, nullptr) << name;
             if (param != nullptr)
                 param->setValue (value);
@@ -101,10 +89,10 @@ TEST_F (ProcessorFaults, BadSamplesLeaveNoTraceOnceThroughTheReverb)
     {
         SCOPED_TRACE (c.what);
         p->prepareToPlay (rate, preparedBlock);
-        juce::Random random (3);
+        ktotest::Lcg random { 3 };
         juce::AudioBuffer<float> block (2, preparedBlock);
 
-        fillNoise (block, random, 0.25f);
+        ktotest::fillNoise (block, random, 0.25f);
         for (int ch = 0; ch < 2; ++ch)
         {
             if (c.everywhere)
@@ -125,7 +113,7 @@ TEST_F (ProcessorFaults, BadSamplesLeaveNoTraceOnceThroughTheReverb)
         const int total = reverbMemory + 8 * preparedBlock;
         while (position < total)
         {
-            fillNoise (block, random, 0.25f);
+            ktotest::fillNoise (block, random, 0.25f);
             p->processBlock (block, midi);
             if (! allFinite (block, preparedBlock))
                 lastBadSample = position + preparedBlock - 1;
@@ -141,14 +129,14 @@ TEST_F (ProcessorFaults, BlockLongerThanPreparedMatchesTheSameAudioInPreparedBlo
 {
     auto whole = makeReady (0.75f);
     auto pieces = makeReady (0.75f);
-    juce::Random random (5);
+    ktotest::Lcg random { 5 };
     constexpr int longBlock = 8 * preparedBlock + 77;
     juce::AudioBuffer<float> input (2, longBlock);
 
     for (int round = 0; round < 3; ++round)
     {
         SCOPED_TRACE (round);
-        fillNoise (input, random, 0.5f);
+        ktotest::fillNoise (input, random, 0.5f);
         juce::AudioBuffer<float> a (input);
         whole->processBlock (a, midi);
 
@@ -175,16 +163,16 @@ TEST_F (ProcessorFaults, EmptyBlockChangesNothingButStillHandsOverTheType)
 
     // Select another type with an empty block only: after a tick the loader has it, so the next
     // real block is not muted to a quarter.
-    auto* type = parameterNamed (*p, "Reverb Type");
+    auto* type = ktotest::parameterNamed (*p, "Reverb Type");
     ASSERT_NE (type, nullptr);
     type->setValue (0.4f);
     p->processBlock (empty, midi);
     ASSERT_TRUE (p->impulseLoader.isPending());
     ASSERT_TRUE (ktotest::waitFor ("the loader's tick", [&] { return ! p->impulseLoader.isPending(); }));
 
-    juce::Random random (9);
+    ktotest::Lcg random { 9 };
     juce::AudioBuffer<float> block (2, preparedBlock);
-    fillNoise (block, random, 0.5f);
+    ktotest::fillNoise (block, random, 0.5f);
     const juce::AudioBuffer<float> input (block);
     p->processBlock (block, midi);
     for (int ch = 0; ch < 2; ++ch)

@@ -1,5 +1,6 @@
 // The plug-in driven through the Audio Unit stand-in: identity, the audio road, the loader.
 
+#include "EmbeddedResponses.h"
 #include "PluginHarness.h"
 
 #include "../support/Waiting.h"
@@ -72,7 +73,7 @@ TEST (PluginIdentity, WhatTheHostSeesOfAFreshInstance)
     // Impulse response 1 is installed before any audio; the loader has been asked for nothing yet.
     auto& proc = host.processor();
     EXPECT_EQ (proc.impulseBuffer.audio.getNumChannels(), 2);
-    EXPECT_EQ (proc.impulseBuffer.audio.getNumSamples(), 340317);
+    EXPECT_EQ (proc.impulseBuffer.audio.getNumSamples(), framesOfType (1));
     EXPECT_EQ (proc.impulseBuffer.sampleRate, 44100);
     EXPECT_EQ (proc.impulseLoader.getRequestedType(), -1);
     EXPECT_FALSE (proc.impulseLoader.isPending());
@@ -87,7 +88,7 @@ TEST (PluginRoad, HandOverUntilTheTickThenTheReverb)
         SCOPED_TRACE (juce::String (inputs) + " in, " + juce::String (outputs) + " out");
         Host host;
         host.start (inputs, outputs);
-        const auto in = noise (inputs, 4 * block, 1);
+        const auto in = noiseChannels (inputs, 4 * block, 1);
 
         const auto first = host.render (in, block);
         EXPECT_TRUE (host.processor().impulseLoader.isPending());
@@ -115,7 +116,7 @@ TEST (PluginRoad, TheLoadersOwnTimerEndsTheHandOver)
 {
     Host host;
     host.start (2, 2);
-    const auto in = noise (2, block, 2);
+    const auto in = noiseChannels (2, block, 2);
     host.render (in, block);
     ASSERT_TRUE (host.processor().impulseLoader.isPending());
 
@@ -130,10 +131,8 @@ TEST (PluginRoad, BypassThresholdIsExactlyOneHalf)
     for (auto [inputs, outputs] : { std::pair { 1, 1 }, { 1, 2 }, { 2, 2 } })
     {
         Host host;
-        host.start (inputs, outputs);
-        host.render (noise (inputs, block, 3), block);
-        host.tick();
-        const auto in = noise (inputs, 2 * block, 4);
+        host.startLoaded (inputs, outputs);
+        const auto in = noiseChannels (inputs, 2 * block, 4);
 
         host.setParameter (0, 0.5f);
         const auto bypassed = host.render (in, block);
@@ -164,13 +163,11 @@ TEST (PluginRoad, MixAndGain)
     {
         SCOPED_TRACE (juce::String (c.mixNormalised) + " " + juce::String (c.gainNormalised));
         Host host;
-        host.start (2, 2);
-        host.render (noise (2, block, 5), block);
-        host.tick();
+        host.startLoaded();
         host.setParameter (2, c.mixNormalised);
         host.setParameter (3, c.gainNormalised);
 
-        const auto in = noise (2, 3 * block, 6);
+        const auto in = noiseChannels (2, 3 * block, 6);
         const auto out = host.render (in, block);
         const auto wet = ReferenceConvolver (1).wet (in, block);
         for (size_t ch = 0; ch < 2; ++ch)
@@ -182,18 +179,16 @@ TEST (PluginRoad, MixAndGain)
 TEST (PluginRoad, SwitchingTheTypeWhilePlaying)
 {
     Host host;
-    host.start (2, 2);
-    host.render (noise (2, block, 9), block);
-    host.tick();
+    host.startLoaded();
     host.setParameter (2, 1.0f);
 
     // Type 6: the blocks until the tick are the attenuated input, then type 6 from a fresh engine.
     host.setParameter (1, 1.0f);
-    const auto in = noise (2, 2 * block, 10);
+    const auto in = noiseChannels (2, 2 * block, 10);
     EXPECT_EQ (host.render (in, block), times (in, 0.25f));
     EXPECT_EQ (host.processor().impulseLoader.getRequestedType(), 6);
     host.tick();
-    EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), 94990);
+    EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), framesOfType (6));
     EXPECT_EQ (host.processor().impulseBuffer.audio.getNumChannels(), 2);
     EXPECT_EQ (host.render (in, block), ReferenceConvolver (6).wet (in, block));
 
@@ -204,7 +199,7 @@ TEST (PluginRoad, SwitchingTheTypeWhilePlaying)
     host.render (in, block);
     host.tick();
     EXPECT_FALSE (host.processor().impulseLoader.isPending());
-    EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), 303342);
+    EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), framesOfType (5));
 
     // Values between whole numbers truncate: 3.9 selects 3.
     host.setParameter (1, 2.9f / 5.0f);
@@ -223,29 +218,23 @@ TEST (PluginRoad, TypeValuesThatFitNoIntSelectNoType)
     EXPECT_EQ (Processor::reverbTypeFromValue (-2147483648.0f), std::numeric_limits<int>::min());
 
     Host host;
-    host.start (2, 2);
-    host.render (noise (2, block, 11), block);
-    host.tick();
+    host.startLoaded();
     host.processor().revTypeParam->value.store (std::numeric_limits<float>::quiet_NaN());
-    const auto in = noise (2, block, 12);
+    const auto in = noiseChannels (2, block, 12);
     EXPECT_EQ (host.render (in, block), times (in, 0.25f));
     EXPECT_EQ (host.processor().impulseLoader.getRequestedType(), 0);
     host.tick();
     // Type 0 re-installs the response that was there.
-    EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), 340317);
+    EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), framesOfType (1));
     EXPECT_FALSE (host.processor().impulseLoader.isPending());
 }
 
 TEST (PluginRoad, AHostResetAfterPreparationKeepsTheTail)
 {
     Host a, b;
-    for (auto* h : { &a, &b })
-    {
-        h->start (2, 2);
-        h->render (noise (2, block, 13), block);
-        h->tick();
-    }
-    const auto in = noise (2, block, 14);
+    a.startLoaded();
+    b.startLoaded();
+    const auto in = noiseChannels (2, block, 14);
     const Channels silence (2, std::vector<float> (size_t (8 * block), 0.0f));
     a.render (in, block);
     b.render (in, block);
@@ -270,7 +259,7 @@ TEST (PluginRoad, HostBypassPassesTheInputsAndSilencesTheRest)
     Host host;
     host.start (1, 2);
     host.unit.setHostBypass (true);
-    const auto in = noise (1, 2 * block, 15);
+    const auto in = noiseChannels (1, 2 * block, 15);
     const auto out = host.render (in, block);
     EXPECT_EQ (out[0], in[0]);
     EXPECT_EQ (out[1], std::vector<float> (in[0].size(), 0.0f));

@@ -3,6 +3,8 @@
 #include "PresetStore.h"
 #include "Processor.h"
 
+#include "../support/Parameters.h"
+#include "../support/Signals.h"
 #include "../support/TemporaryHome.h"
 #include "../support/Waiting.h"
 
@@ -32,14 +34,6 @@ double stressSeconds()
     return 4.0;
 }
 
-juce::AudioProcessorParameter* parameterNamed (juce::AudioProcessor& p, const juce::String& name)
-{
-    for (auto* param : p.getParameters())
-        if (param->getName (256) == name)
-            return param;
-    return nullptr;
-}
-
 float typeValue (int type) { return (float) (type - 1) / 5.0f; }
 
 TEST (ProcessorStress, EverythingAtOnceStaysCleanAndRaceFree)
@@ -54,10 +48,10 @@ TEST (ProcessorStress, EverythingAtOnceStaysCleanAndRaceFree)
     p.setRateAndBufferSizeDetails (44100.0, maxBlock);
     p.prepareToPlay (44100.0, maxBlock);
 
-    auto* type = parameterNamed (p, "Reverb Type");
-    auto* mix = parameterNamed (p, "Mix");
-    auto* gain = parameterNamed (p, "Gain");
-    auto* bypass = parameterNamed (p, "Bypass");
+    auto* type = ktotest::parameterNamed (p, "Reverb Type");
+    auto* mix = ktotest::parameterNamed (p, "Mix");
+    auto* gain = ktotest::parameterNamed (p, "Gain");
+    auto* bypass = ktotest::parameterNamed (p, "Bypass");
     ASSERT_TRUE (type != nullptr && mix != nullptr && gain != nullptr && bypass != nullptr);
 
     // Saved states and presets for every type, two of each, with varied mix and gain.
@@ -105,15 +99,14 @@ TEST (ProcessorStress, EverythingAtOnceStaysCleanAndRaceFree)
 
     std::thread audio ([&] {
         juce::Random random (11);
+        ktotest::Lcg samples { 11 };
         juce::AudioBuffer<float> block (2, maxBlock);
         juce::MidiBuffer midi;
         while (running())
         {
             const int n = 1 + random.nextInt (maxBlock);
             block.setSize (2, n, false, false, true);
-            for (int ch = 0; ch < 2; ++ch)
-                for (int i = 0; i < n; ++i)
-                    block.setSample (ch, i, 0.5f * (random.nextFloat() - 0.5f));
+            ktotest::fillNoise (block, samples, 0.25);
             const int steady = steadyType();
             type->setValue (typeValue (steady != 0 ? steady : 1 + random.nextInt (6)));
             {

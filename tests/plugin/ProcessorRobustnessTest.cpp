@@ -1,32 +1,24 @@
-// Robustness of the plug-in: refused preparations, undecodable streams, threads, shared look,
-// no allocation on the audio thread, and the host state.
+// Robustness of the plug-in: refused preparations, undecodable streams, threads, shared look and
+// no allocation on the audio thread.
 
 #include "AllocationCounter.h"
+#include "EmbeddedResponses.h"
 #include "PluginHarness.h"
 
 #include "../support/Waiting.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <atomic>
 #include <cmath>
 #include <limits>
 #include <thread>
-#include <vector>
 
 using namespace ktotest;
 
 namespace
 {
 constexpr int block = 256;
-
-void startAndLoad (Host& host, int inputs = 2, int outputs = 2)
-{
-    host.start (inputs, outputs);
-    host.render (noise (inputs, block, 100), block);
-    host.tick();
-}
 } // namespace
 
 TEST (PluginMends, ARefusedPreparationKeepsTheStateAndTheTail)
@@ -47,9 +39,9 @@ TEST (PluginMends, ARefusedPreparationKeepsTheStateAndTheTail)
     {
         SCOPED_TRACE (juce::String (rate) + " " + juce::String (frames));
         Host a, b;
-        startAndLoad (a);
-        startAndLoad (b);
-        const auto in = noise (2, 2 * block, 101);
+        a.startLoaded();
+        b.startLoaded();
+        const auto in = noiseChannels (2, 2 * block, 101);
         a.render (in, block);
         b.render (in, block);
 
@@ -73,17 +65,17 @@ TEST (PluginMends, AnUndecodableStreamKeepsTheCurrentResponse)
     {
         SCOPED_TRACE (type);
         Host host;
-        startAndLoad (host);
+        host.startLoaded();
         ImpulseLoaderTestAccess::setStreams (host.processor().impulseLoader, broken);
         host.setParameter (2, 1.0f);
         host.setParameter (1, float (type - 1) / 5.0f);
 
-        const auto in = noise (2, 2 * block, 102);
+        const auto in = noiseChannels (2, 2 * block, 102);
         host.render (in, block);
         EXPECT_TRUE (host.processor().impulseLoader.isPending());
         EXPECT_NO_THROW (host.tick());
         EXPECT_FALSE (host.processor().impulseLoader.isPending());
-        EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), 340317);
+        EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), framesOfType (1));
         // The current response was handed over again: a fresh engine on type 1.
         EXPECT_EQ (host.render (in, block), ReferenceConvolver (1).wet (in, block));
     }
@@ -105,7 +97,7 @@ TEST (PluginMends, DestroyingTheProcessorWaitsForARunningLoad)
     {
         auto host = std::make_unique<Host>();
         host->start (2, 2);
-        host->render (noise (2, block, 103), block);
+        host->render (noiseChannels (2, block, 103), block);
         auto& loader = host->processor().impulseLoader;
 
         std::atomic<bool> done { false };
@@ -133,7 +125,7 @@ TEST (PluginMends, ATypeRequestedDuringALoadIsLoadedByTheNextTick)
     // Whichever way the race goes, the flag is never clear while another type than the one
     // installed is requested.
     Host host;
-    startAndLoad (host);
+    host.startLoaded();
     auto& loader = host.processor().impulseLoader;
     for (int attempt = 0; attempt < 5; ++attempt)
     {
@@ -151,30 +143,28 @@ TEST (PluginMends, ATypeRequestedDuringALoadIsLoadedByTheNextTick)
         const int frames = host.processor().impulseBuffer.audio.getNumSamples();
         if (loader.isPending())
         {
-            EXPECT_EQ (frames, 338624); // type 2, and 5 still to come
+            EXPECT_EQ (frames, framesOfType (2)); // and 5 still to come
             host.tick();
         }
         EXPECT_FALSE (loader.isPending());
-        EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), 303342);
+        EXPECT_EQ (host.processor().impulseBuffer.audio.getNumSamples(), framesOfType (5));
     }
 }
 
 TEST (PluginMends, PreparationBlocksAndLoadsNeverOverlap)
 {
     Host host;
-    startAndLoad (host);
+    host.startLoaded();
     auto& proc = host.processor();
     std::atomic<bool> stop { false };
 
     std::thread audio ([&] {
         juce::AudioBuffer<float> buffer (2, block);
         juce::MidiBuffer midi;
-        juce::Random random (104);
+        Lcg random { 104 };
         while (! stop)
         {
-            for (int ch = 0; ch < 2; ++ch)
-                for (int i = 0; i < block; ++i)
-                    buffer.setSample (ch, i, random.nextFloat() - 0.5f);
+            fillNoise (buffer, random, 0.5);
             const juce::ScopedLock lock (proc.getCallbackLock());
             proc.processBlock (buffer, midi);
             for (int ch = 0; ch < 2; ++ch)
@@ -231,11 +221,11 @@ TEST (PluginMends, NoAllocationInTheAudioRoadOncePrepared)
     for (auto [inputs, outputs] : { std::pair { 1, 1 }, { 1, 2 }, { 2, 2 } })
     {
         Host host;
-        startAndLoad (host, inputs, outputs);
+        host.startLoaded (inputs, outputs);
         auto& proc = host.processor();
         juce::AudioBuffer<float> buffer (outputs, block);
         juce::MidiBuffer midi;
-        const auto in = noise (outputs, block, 105);
+        const auto in = noiseChannels (outputs, block, 105);
 
         // Every branch of the road: convolution with mix and gain, bypass, hand-over, short blocks.
         const struct { float bypass, type, mix, gain; int frames; } settings[] = {
@@ -273,7 +263,7 @@ TEST (PluginMends, NoAllocationAndTheInputWithoutAPreparation)
         proc.setPlayConfigDetails (2, 2, 44100.0, block);
         if (preparedWithNoRoom)
             proc.prepareToPlay (44100.0, 0);
-        const auto in = noise (2, block, 108);
+        const auto in = noiseChannels (2, block, 108);
         juce::AudioBuffer<float> buffer (2, block);
         juce::MidiBuffer midi;
         long count = 0;
@@ -310,7 +300,7 @@ TEST (PluginMends, NoAllocationInALongRunFromTheFirstBlock)
         constexpr int largest = 5 * maxFrames + 3;
         juce::AudioBuffer<float> buffer (outputs, largest);
         juce::MidiBuffer midi;
-        const auto in = noise (outputs, largest, 106);
+        const auto in = noiseChannels (outputs, largest, 106);
         juce::Random random (107);
         long count = 0, frames = 0;
         auto play = [&] (int numFrames) {
@@ -341,113 +331,5 @@ TEST (PluginMends, NoAllocationInALongRunFromTheFirstBlock)
         for (int ch = 0; ch < outputs; ++ch)
             for (int i = 0; i < largest; ++i)
                 ASSERT_EQ (buffer.getSample (ch, i), in[size_t (inputs == 1 ? 0 : ch)][size_t (i)]) << ch << " " << i;
-    }
-}
-
-TEST (PluginState, ItTravelsThroughTheHostsClassInfo)
-{
-    Host host;
-    auto& p = host.unit.getProcessor();
-    const auto fresh = host.unit.saveClassInfo();
-    const auto* block = fresh[kto::host::AudioUnitStandIn::stateKey].getBinaryData();
-    ASSERT_NE (block, nullptr);
-
-    const juce::String xml ("<MYPLUGINSETTINGS bypassID=\"0\" revTypeID=\"0\" mixID=\"0.5\" gainID=\"0.5\"/>");
-    const auto* bytes = static_cast<const unsigned char*> (block->getData());
-    ASSERT_EQ (block->getSize(), size_t (xml.getNumBytesAsUTF8() + 9));
-    EXPECT_EQ (juce::ByteOrder::littleEndianInt (bytes), 0x21324356u);
-    EXPECT_EQ (juce::ByteOrder::littleEndianInt (bytes + 4), juce::uint32 (xml.getNumBytesAsUTF8()));
-    EXPECT_EQ (juce::String::fromUTF8 (reinterpret_cast<const char*> (bytes + 8), int (xml.getNumBytesAsUTF8())), xml);
-    EXPECT_EQ (bytes[block->getSize() - 1], 0);
-    EXPECT_EQ (fresh["version"], juce::var (0x10001));
-
-    // The float nearest 0.2 goes out with 20 digits and comes back the same.
-    p.getParameters()[2]->setValue (0.2f);
-    const auto saved = host.unit.saveClassInfo();
-    const auto* savedBlock = saved[kto::host::AudioUnitStandIn::stateKey].getBinaryData();
-    EXPECT_TRUE (juce::String::fromUTF8 (static_cast<const char*> (savedBlock->getData()) + 8, int (savedBlock->getSize()) - 9)
-                      .contains ("mixID=\"0.20000000298023223877\""));
-    for (auto* param : p.getParameters())
-        param->setValue (0.9f);
-    EXPECT_EQ (host.unit.restoreClassInfo (saved), kto::host::noErr);
-    const float expected[] = { 0.0f, 0.0f, 0.2f, 0.5f };
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ (p.getParameters()[i]->getValue(), expected[i]) << i;
-}
-
-TEST (PluginState, BlocksThatAreNotOurStateChangeNothing)
-{
-    Host host;
-    auto& p = host.unit.getProcessor();
-    auto envelope = [&] (const juce::String& xml) {
-        juce::MemoryBlock m;
-        juce::AudioProcessor::copyXmlToBinary (*juce::parseXML (xml), m);
-        return m;
-    };
-    p.getParameters()[2]->setValue (0.75f);
-
-    const unsigned char shortBlock[8] = { 0x56, 0x43, 0x32, 0x21, 1, 0, 0, 0 };
-    const unsigned char wrongMagic[12] = { 0x56, 0x43, 0x32, 0x22, 3, 0, 0, 0, '<', 'a', '/', '>' };
-    const unsigned char notXml[13] = { 0x56, 0x43, 0x32, 0x21, 4, 0, 0, 0, 'x', 'y', 'z', '!', 0 };
-    const auto otherTag = envelope ("<OTHER mixID=\"0.1\"/>");
-    const struct { const void* data; int size; } blocks[] = {
-        { nullptr, 0 }, { shortBlock, 8 }, { wrongMagic, 12 }, { notXml, 13 },
-        { otherTag.getData(), int (otherTag.getSize()) }, { shortBlock, -5 } };
-    for (const auto& b : blocks)
-    {
-        EXPECT_NO_THROW (p.setStateInformation (b.data, b.size));
-        EXPECT_EQ (p.getParameters()[2]->getValue(), 0.75f);
-    }
-
-    // Any letter case of the tag is ours; attribute names must match exactly; no number reads as 0.
-    const auto lower = envelope ("<mypluginsettings gainID=\"1\" MIXID=\"0.1\" revTypeID=\"abc\"/>");
-    p.setStateInformation (lower.getData(), int (lower.getSize()));
-    EXPECT_EQ (p.getParameters()[3]->getValue(), 1.0f);
-    EXPECT_EQ (p.getParameters()[2]->getValue(), 0.75f);
-    EXPECT_EQ (p.getParameters()[1]->getValue(), 0.0f);
-}
-
-TEST (PluginState, OnlyTheLv2BuildReportsItsValuesAndOnlyLinuxFormatsNameTheProgram)
-{
-    struct Heard : juce::AudioProcessorListener
-    {
-        void audioProcessorParameterChanged (juce::AudioProcessor*, int index, float value) override { values[(size_t) index].push_back (value); }
-        void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int) override { ++gestures; }
-        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
-        std::array<std::vector<float>, 4> values;
-        int gestures = 0;
-    };
-    using P = juce::AudioProcessor;
-    const struct { P::WrapperType type; bool reports; const char* programName; } rows[] = {
-        { P::wrapperType_AudioUnit, false, "" }, { P::wrapperType_Standalone, false, "" },
-        { P::wrapperType_VST3, false, "Untitled" }, { P::wrapperType_LV2, true, "Untitled" } };
-    const std::array<float, 4> restored { 1.0f, 0.6f, 0.203125f, 0.75f };
-    juce::ScopedJuceInitialiser_GUI gui;
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE (P::getWrapperTypeDescription (row.type));
-        P::setTypeOfNextNewPlugin (row.type);
-        Processor p;
-        P::setTypeOfNextNewPlugin (P::wrapperType_Undefined);
-        EXPECT_EQ (p.getProgramName (0), row.programName);
-        for (size_t i = 0; i < 4; ++i)
-            p.getParameters()[(int) i]->setValue (restored[i]);
-        juce::MemoryBlock state;
-        p.getStateInformation (state);
-        for (auto* param : p.getParameters())
-            param->setValue (param->getDefaultValue());
-
-        // The wrapper starts listening, prepares once, and later restores a state.
-        Heard heard;
-        p.addListener (&heard);
-        p.prepareToPlay (44100.0, block);
-        p.setStateInformation (state.getData(), (int) state.getSize());
-        p.removeListener (&heard);
-        for (size_t i = 0; i < 4; ++i)
-        {
-            const auto fresh = p.getParameters()[(int) i]->getDefaultValue();
-            EXPECT_EQ (heard.values[i], row.reports ? std::vector<float> ({ fresh, restored[i] }) : std::vector<float>()) << i;
-        }
-        EXPECT_EQ (heard.gestures, 0);
     }
 }
