@@ -1,0 +1,47 @@
+# Debian's JUCE, the libraries its modules need, and the one way to compile JUCE modules into a
+# static library for our programs that are not the plug-in.
+find_package(JUCE CONFIG REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(FLAC REQUIRED IMPORTED_TARGET flac)
+pkg_check_modules(EXPAT REQUIRED IMPORTED_TARGET expat)
+
+set(KTO_JUCE_MODULES_DIR /usr/share/juce/modules)
+
+# Settings every JUCE-using target shares.
+add_library(kto_juce_settings INTERFACE)
+target_compile_definitions(kto_juce_settings INTERFACE
+  JUCE_WEB_BROWSER=0
+  JUCE_USE_CURL=0
+  JUCE_USE_OGGVORBIS=0
+  JUCE_MODAL_LOOPS_PERMITTED=1
+  JUCE_VST3_CAN_REPLACE_VST2=0
+  JUCE_DISPLAY_SPLASH_SCREEN=0
+  JUCE_REPORT_APP_USAGE=0)
+
+# kto_juce_sanitizer_exceptions(TARGET): for the JUCE modules compiled in TARGET (one made by
+# kto_add_juce_modules, or the plug-in's shared code). JUCE's FLAC reader left-shifts negative
+# samples: defined from C++20 on and by every compiler, but reported by UBSan under C++17.
+function(kto_juce_sanitizer_exceptions target)
+  if(KTO_SANITIZE)
+    set_source_files_properties(${KTO_JUCE_MODULES_DIR}/juce_audio_formats/juce_audio_formats.cpp
+      TARGET_DIRECTORY ${target} PROPERTIES COMPILE_OPTIONS -fno-sanitize=shift-base)
+  endif()
+endfunction()
+
+# kto_add_juce_modules(NAME MODULES juce_x... [DEFINITIONS def...] [LIBS lib...])
+# A static library of the named JUCE modules (and those they depend on) for a console program,
+# with the shared settings. Whoever links it gets the same include folders and definitions that
+# the modules were compiled with, so both sides see the same JUCE. DEFINITIONS are added to
+# those; LIBS are the system libraries the modules call.
+function(kto_add_juce_modules name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "MODULES;DEFINITIONS;LIBS")
+  list(TRANSFORM arg_MODULES PREPEND juce:: OUTPUT_VARIABLE modules)
+  add_library(${name} STATIC)
+  target_link_libraries(${name}
+    PRIVATE ${modules} kto_juce_settings
+    PUBLIC juce::juce_recommended_config_flags ${arg_LIBS})
+  target_compile_definitions(${name} PUBLIC JUCE_STANDALONE_APPLICATION=1 ${arg_DEFINITIONS})
+  target_compile_definitions(${name} INTERFACE $<TARGET_PROPERTY:${name},COMPILE_DEFINITIONS>)
+  target_include_directories(${name} INTERFACE $<TARGET_PROPERTY:${name},INCLUDE_DIRECTORIES>)
+  kto_juce_sanitizer_exceptions(${name})
+endfunction()
