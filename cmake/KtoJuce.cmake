@@ -28,20 +28,34 @@ function(kto_juce_sanitizer_exceptions target)
   endif()
 endfunction()
 
-# kto_add_juce_modules(NAME MODULES juce_x... [DEFINITIONS def...] [LIBS lib...])
-# A static library of the named JUCE modules (and those they depend on) for a console program,
-# with the shared settings. Whoever links it gets the same include folders and definitions that
-# the modules were compiled with, so both sides see the same JUCE. DEFINITIONS are added to
-# those; LIBS are the system libraries the modules call.
+# kto_add_juce_modules(NAME MODULES juce_x... [ON_TOP_OF LIB] [DEFINITIONS def...] [LIBS lib...])
+# A static library of JUCE modules for a console program, with the shared settings. MODULES names
+# every module it holds, those they depend on included. Whoever links it gets the same include
+# folders and definitions that the modules were compiled with, so both sides see the same JUCE.
+# DEFINITIONS are added to those; LIBS are the system libraries the modules call.
+# ON_TOP_OF LIB: the modules that LIB (made by this function) holds are linked from LIB instead of
+# being compiled again. That is sound only where LIB's modules compile the same with the extra
+# modules and DEFINITIONS as without them; for the settings used here they do on Linux (the
+# module-availability checks in juce_core and juce_events concern other systems or the web
+# browser, which is off, and the plug-in-hosting switches are read by juce_audio_processors only).
 function(kto_add_juce_modules name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "MODULES;DEFINITIONS;LIBS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "ON_TOP_OF" "MODULES;DEFINITIONS;LIBS")
   list(TRANSFORM arg_MODULES PREPEND juce:: OUTPUT_VARIABLE modules)
   add_library(${name} STATIC)
+  set_target_properties(${name} PROPERTIES KTO_JUCE_MODULES "${arg_MODULES}")
   target_link_libraries(${name}
     PRIVATE ${modules} kto_juce_settings
-    PUBLIC juce::juce_recommended_config_flags ${arg_LIBS})
+    PUBLIC juce::juce_recommended_config_flags ${arg_ON_TOP_OF} ${arg_LIBS})
   target_compile_definitions(${name} PUBLIC JUCE_STANDALONE_APPLICATION=1 ${arg_DEFINITIONS})
   target_compile_definitions(${name} INTERFACE $<TARGET_PROPERTY:${name},COMPILE_DEFINITIONS>)
   target_include_directories(${name} INTERFACE $<TARGET_PROPERTY:${name},INCLUDE_DIRECTORIES>)
+  if(arg_ON_TOP_OF)
+    get_target_property(below ${arg_ON_TOP_OF} KTO_JUCE_MODULES)
+    foreach(module ${below})
+      get_target_property(sources juce::${module} INTERFACE_SOURCES)
+      list(FILTER sources INCLUDE REGEX "\\.(c|cpp)$")
+      set_source_files_properties(${sources} TARGET_DIRECTORY ${name} PROPERTIES HEADER_FILE_ONLY ON)
+    endforeach()
+  endif()
   kto_juce_sanitizer_exceptions(${name})
 endfunction()

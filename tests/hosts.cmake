@@ -1,10 +1,11 @@
 # A small JUCE console host that loads the built VST3 and LV2 and checks them from outside,
-# the way a digital audio workstation sees them. Its JUCE modules are compiled on their own,
-# with plug-in hosting switched on; nothing of the plug-in's own code is linked in.
+# the way a digital audio workstation sees them. Its JUCE is compiled with plug-in hosting
+# switched on; nothing of the plug-in's own code is linked in.
 if(TARGET VorrelKTOstvikReverb_VST3 AND TARGET VorrelKTOstvikReverb_LV2)
-  kto_add_juce_modules(kto_host_juce MODULES juce_audio_processors juce_audio_formats
-    DEFINITIONS JUCE_PLUGINHOST_VST3=1 JUCE_PLUGINHOST_LV2=1
-    LIBS juce::pkgconfig_JUCE_IMG_LINUX_DEPS PkgConfig::FLAC)
+  # juce_audio_processors and the GUI modules it needs; the rest comes from kto_juce_base.
+  kto_add_juce_modules(kto_host_juce ON_TOP_OF kto_juce_base
+    MODULES juce_audio_processors juce_gui_extra juce_gui_basics juce_data_structures
+    DEFINITIONS JUCE_PLUGINHOST_VST3=1 JUCE_PLUGINHOST_LV2=1)
 
   file(GLOB KTO_HOST_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/hosts/*.cpp)
   # Real windows for the plug-ins' editors: screenshots and a pointer through X itself.
