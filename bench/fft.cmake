@@ -1,7 +1,5 @@
 # FFT speed against FFTW. The measuring code is a library so that a combined benchmark can call it.
-if(NOT TARGET PkgConfig::FFTW3F)
-  pkg_check_modules(FFTW3F REQUIRED IMPORTED_TARGET fftw3f)
-endif()
+pkg_check_modules(FFTW3F REQUIRED IMPORTED_TARGET fftw3f)
 
 add_library(kto_bench_fft_lib STATIC ${CMAKE_CURRENT_LIST_DIR}/FftBench.cpp)
 target_include_directories(kto_bench_fft_lib PUBLIC ${CMAKE_CURRENT_LIST_DIR})

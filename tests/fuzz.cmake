@@ -1,32 +1,27 @@
 # Fuzz targets for the two readers of outside data: the host state and the presets file.
 #
-# With -DKTO_FUZZ=ON (a separate clang build, set up by scripts/fuzz) each target is a libFuzzer
-# program. In every other build a replay program feeds the seed corpus to the same entry point,
-# so the targets keep compiling and their seeds pass under the normal and sanitizer builds too.
-option(KTO_FUZZ "Build the libFuzzer targets (needs clang; scripts/fuzz sets it up)" OFF)
-
-if(KTO_FUZZ)
-  # JUCE's FLAC reader shifts negative samples left (defined since C++20 and by every compiler,
-  # but reported by clang's UBSan under C++17); it runs when the processor decodes its responses.
-  set_source_files_properties(/usr/share/juce/modules/juce_audio_formats/juce_audio_formats.cpp
-    TARGET_DIRECTORY VorrelKTOstvikReverb PROPERTIES COMPILE_OPTIONS -fno-sanitize=shift-base)
-endif()
+# With -DKTO_FUZZ=ON (the clang build of the fuzz preset, which scripts/fuzz uses) each target is a
+# libFuzzer program. In every other build a replay program feeds the seed corpus to the same entry
+# point, so the targets keep compiling and their seeds pass under the normal and sanitizer builds too.
+set(KTO_FUZZ_DIR ${CMAKE_CURRENT_SOURCE_DIR}/fuzz)
+# What both targets share, compiled once.
+add_library(kto_fuzz_support OBJECT ${KTO_FUZZ_DIR}/FuzzSupport.cpp $<$<NOT:$<BOOL:${KTO_FUZZ}>>:${KTO_FUZZ_DIR}/ReplayMain.cpp>)
+target_include_directories(kto_fuzz_support PUBLIC ${KTO_FUZZ_DIR} PRIVATE ${KTO_TESTS_DIR} ${KTO_TESTS_DIR}/support)
+target_link_libraries(kto_fuzz_support PRIVATE kto_plugin_code kto_warnings)
 
 foreach(name state presets)
-  set(sources ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/Fuzz_${name}.cpp ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/FuzzSupport.cpp)
   if(KTO_FUZZ)
     set(target fuzz_${name})
-    add_executable(${target} ${sources})
-    target_link_options(${target} PRIVATE -fsanitize=fuzzer)
   else()
     set(target fuzz_${name}_replay)
-    add_executable(${target} ${sources} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/ReplayMain.cpp)
-    add_test(NAME ${target} COMMAND ${target} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/${name})
+  endif()
+  kto_add_test_program(${target} SOURCES ${KTO_FUZZ_DIR}/Fuzz_${name}.cpp
+    LIBS kto_fuzz_support kto_test_no_display kto_plugin_code kto_warnings)
+  if(KTO_FUZZ)
+    target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  else()
+    add_test(NAME ${target} COMMAND ${target} ${KTO_FUZZ_DIR}/corpus/${name})
     # Some seeds once made the parser loop forever: a hang must fail, not stall the run.
     set_tests_properties(${target} PROPERTIES TIMEOUT 60)
   endif()
-  target_link_libraries(${target} PRIVATE kto_test_no_display VorrelKTOstvikReverb kto_warnings)
-  target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/fuzz
-    $<TARGET_PROPERTY:VorrelKTOstvikReverb,INCLUDE_DIRECTORIES>)
-  target_compile_definitions(${target} PRIVATE $<TARGET_PROPERTY:VorrelKTOstvikReverb,COMPILE_DEFINITIONS>)
 endforeach()
