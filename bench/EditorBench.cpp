@@ -6,6 +6,7 @@
 
 #include "Processor.h"
 #include "PrivateDisplay.h"
+#include "TemporaryHome.h"
 
 #include <sys/resource.h>
 
@@ -142,15 +143,10 @@ struct Bench : juce::JUCEApplication
 
 int main (int argc, char** argv)
 {
-    std::string home = "/tmp/kto_bench_home_XXXXXX";
-    if (mkdtemp (home.data()) == nullptr)
-        return 2;
-    setenv ("HOME", home.c_str(), 1);
+    ktotest::TemporaryHome home;
     ktotest::PrivateDisplay display;
     if (! display.ok)
         return 2;
     juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return new Bench(); };
-    const int result = juce::JUCEApplicationBase::main (argc, const_cast<const char**> (argv));
-    juce::File (juce::String (home)).deleteRecursively();
-    return result;
+    return juce::JUCEApplicationBase::main (argc, const_cast<const char**> (argv));
 }

@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 
 #include "PrivateDisplay.h"
+#include "TemporaryHome.h"
 
 #include <cstdio>
 #include <functional>
-#include <string>
 
 namespace ktotest
 {
@@ -45,11 +45,7 @@ inline int runGuiTests (int argc, char** argv, std::function<void()> cleanUp = {
     if (::testing::GTEST_FLAG (list_tests))
         return RUN_ALL_TESTS();
 
-    std::string home = "/tmp/kto_gui_home_XXXXXX";
-    if (mkdtemp (home.data()) == nullptr)
-        return 2;
-    setenv ("HOME", home.c_str(), 1);
-
+    TemporaryHome home;
     int result = 2;
     {
         PrivateDisplay display;
@@ -62,7 +58,6 @@ inline int runGuiTests (int argc, char** argv, std::function<void()> cleanUp = {
         juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return new TestApplication(); };
         result = juce::JUCEApplicationBase::main (argc, const_cast<const char**> (argv));
     }
-    juce::File (juce::String (home)).deleteRecursively();
     return result;
 }
 } // namespace ktotest
