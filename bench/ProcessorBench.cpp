@@ -6,6 +6,7 @@
 #include "AUStandIn.h"
 #include "Processor.h"
 
+#include "../tests/support/ImpulseLoaderAccess.h"
 #include "../tests/support/Signals.h"
 
 #include <algorithm>
@@ -13,11 +14,6 @@
 #include <cstdio>
 #include <ctime>
 #include <vector>
-
-struct ImpulseLoaderTestAccess
-{
-    static void tick (ImpulseLoaderAsync& loader) { loader.timerCallback(); }
-};
 
 namespace
 {

@@ -3,7 +3,7 @@
 // Drives the plug-in through the Audio Unit stand-in, as a host would.
 
 #include "AUStandIn.h"
-#include "ImpulseLoaderAsync.h"
+#include "ImpulseLoaderAccess.h"
 #include "Processor.h"
 #include "Signals.h"
 
@@ -12,16 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <vector>
-
-// Reaches the loader's private tick and stream table, so tests can run a tick deterministically.
-struct ImpulseLoaderTestAccess
-{
-    static void tick (ImpulseLoaderAsync& loader) { loader.timerCallback(); }
-    static void setStreams (ImpulseLoaderAsync& loader, const kto::resources::Entry* streams)
-    {
-        loader.streams = streams;
-    }
-};
 
 namespace ktotest
 {
