@@ -21,9 +21,9 @@ target_compile_definitions(kto_juce_settings INTERFACE
 # kto_juce_sanitizer_settings(TARGET): how the JUCE modules compiled in TARGET (a library made by
 # kto_add_juce_modules, or the plug-in's shared code and its formats) are compiled in a sanitizer
 # build. Release builds keep JUCE's own settings.
-# - At -O2: with the sanitizers, -O3 about doubles the time JUCE's big sources take to compile
-#   (juce_graphics under ASan and UBSan: 92 s at -O3, 50 s at -O2). They stay instrumented, and
-#   our own code, which the sanitizer runs are for, keeps -O3.
+# - At -O1: with the sanitizers, each level above that about doubles the time JUCE's big sources
+#   take to compile (juce_gui_basics under ASan and UBSan: 212 s at -O2, 119 s at -O1). They stay
+#   instrumented, and our own code, which the sanitizer runs are for, keeps -O3.
 # - JUCE's FLAC reader left-shifts negative samples: defined from C++20 on and by every compiler,
 #   but reported by UBSan under C++17.
 function(kto_juce_sanitizer_settings target)
@@ -31,7 +31,7 @@ function(kto_juce_sanitizer_settings target)
     return()
   endif()
   file(GLOB sources ${KTO_JUCE_MODULES_DIR}/*/*.cpp)
-  set_property(SOURCE ${sources} TARGET_DIRECTORY ${target} APPEND PROPERTY COMPILE_OPTIONS -O2)
+  set_property(SOURCE ${sources} TARGET_DIRECTORY ${target} APPEND PROPERTY COMPILE_OPTIONS -O1)
   if(KTO_SANITIZE)
     set_property(SOURCE ${KTO_JUCE_MODULES_DIR}/juce_audio_formats/juce_audio_formats.cpp
       TARGET_DIRECTORY ${target} APPEND PROPERTY COMPILE_OPTIONS -fno-sanitize=shift-base)
