@@ -1,9 +1,8 @@
 #include "PresetStore.h"
+#include "../support/TemporaryHome.h"
 #include "TestProcessor.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 using ktotest::TestProcessor;
 
@@ -12,29 +11,11 @@ namespace
 
 const char* const relativePath = "VorrelAudioTools/KTOstvikReverb/presets.xml";
 
-// Each test gets its own HOME, which JUCE reads on every request for the user folders.
+// Each test gets its own HOME, which JUCE reads on every request for the user folders. ctest
+// runs these tests as parallel processes, so the folder's name must be unique across processes.
 class PresetStoreTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        if (const char* home = std::getenv ("HOME"))
-            oldHome = home;
-        tempHome = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("kto_home", "");
-        ASSERT_TRUE (tempHome.createDirectory().wasOk());
-        setenv ("HOME", tempHome.getFullPathName().toRawUTF8(), 1);
-        file = tempHome.getChildFile (".config").getChildFile (relativePath);
-    }
-
-    void TearDown() override
-    {
-        if (oldHome.isNotEmpty())
-            setenv ("HOME", oldHome.toRawUTF8(), 1);
-        else
-            unsetenv ("HOME");
-        tempHome.deleteRecursively();
-    }
-
     std::string bytes (const juce::File& f) const
     {
         juce::MemoryBlock block;
@@ -57,8 +38,9 @@ protected:
         return result;
     }
 
-    juce::String oldHome;
-    juce::File tempHome, file;
+    ktotest::TemporaryHome home;
+    juce::File& tempHome = home.folder;
+    juce::File file = tempHome.getChildFile (".config").getChildFile (relativePath);
     TestProcessor proc;
 };
 
