@@ -11,8 +11,7 @@ namespace
 
 const char* const relativePath = "VorrelAudioTools/KTOstvikReverb/presets.xml";
 
-// Each test gets its own HOME, which JUCE reads on every request for the user folders. ctest
-// runs these tests as parallel processes, so the folder's name must be unique across processes.
+// Each test gets its own HOME, which JUCE reads on every request for the user folders.
 class PresetStoreTest : public ::testing::Test
 {
 protected:
@@ -39,8 +38,7 @@ protected:
     }
 
     ktotest::TemporaryHome home;
-    juce::File& tempHome = home.folder;
-    juce::File file = tempHome.getChildFile (".config").getChildFile (relativePath);
+    juce::File file = home.folder.getChildFile (".config").getChildFile (relativePath);
     TestProcessor proc;
 };
 
@@ -251,8 +249,8 @@ TEST_F (PresetStoreTest, TwoInstancesOnOneFileKeepEachOthersPresets)
 TEST_F (PresetStoreTest, ReportsAFileThatCannotBeWritten)
 {
     // The application folder's path is taken by a plain file: no folder can be made.
-    ASSERT_TRUE (tempHome.getChildFile (".config").createDirectory().wasOk());
-    ASSERT_TRUE (tempHome.getChildFile (".config/VorrelAudioTools").replaceWithText ("in the way"));
+    ASSERT_TRUE (home.folder.getChildFile (".config").createDirectory().wasOk());
+    ASSERT_TRUE (home.folder.getChildFile (".config/VorrelAudioTools").replaceWithText ("in the way"));
 
     PresetStore store (proc.getParameters(), relativePath);
     EXPECT_FALSE (store.savePreset ("lost?"));
@@ -262,7 +260,7 @@ TEST_F (PresetStoreTest, ReportsAFileThatCannotBeWritten)
     EXPECT_EQ (store.getNumPresets(), 0);
 
     // The presets file's path is a folder with content.
-    ASSERT_TRUE (tempHome.getChildFile (".config/VorrelAudioTools").deleteFile());
+    ASSERT_TRUE (home.folder.getChildFile (".config/VorrelAudioTools").deleteFile());
     ASSERT_TRUE (file.getChildFile ("inside").create().wasOk());
     EXPECT_FALSE (store.savePreset ("x"));
     EXPECT_TRUE (file.isDirectory());

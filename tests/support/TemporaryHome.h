@@ -1,7 +1,8 @@
 #pragma once
 
 // A fresh HOME for as long as the object lives, so that presets written or read under it land in
-// a folder of their own.
+// a folder of their own. mkdtemp, because ctest runs test programs side by side and a name merely
+// checked to be free may be taken by another process before it is made.
 #include <juce_core/juce_core.h>
 
 #include <cstdlib>
@@ -18,13 +19,18 @@ public:
         if (mkdtemp (path.data()) == nullptr)
             std::abort();
         folder = juce::File (path);
-        if (const char* old = std::getenv ("HOME"))
+        const char* old = std::getenv ("HOME");
+        hadHome = old != nullptr;
+        if (hadHome)
             previous = old;
         setenv ("HOME", path.c_str(), 1);
     }
     ~TemporaryHome()
     {
-        setenv ("HOME", previous.c_str(), 1);
+        if (hadHome)
+            setenv ("HOME", previous.c_str(), 1);
+        else
+            unsetenv ("HOME");
         folder.deleteRecursively();
     }
 
@@ -32,5 +38,6 @@ public:
 
 private:
     std::string previous;
+    bool hadHome = false;
 };
 } // namespace ktotest
