@@ -55,7 +55,14 @@ float ParamStep::getValue() const
 
 void ParamStep::setValue (float normalised)
 {
-    value.store (range.fromNormalised (normalised), std::memory_order_relaxed);
+    // Whatever a host, a state or a preset sends, the audio road only ever sees a finite value in
+    // the range: NaN would spread to every plug-in after this one, and a gain beyond the range
+    // is nothing the user chose. NaN keeps the value as it is.
+    if (std::isnan (normalised))
+        return;
+    const float real = range.fromNormalised (juce::jlimit (0.0f, 1.0f, normalised));
+    if (std::isfinite (real))
+        value.store (juce::jlimit (range.min, range.max, real), std::memory_order_relaxed);
 }
 
 float ParamStep::getDefaultValue() const
@@ -76,7 +83,12 @@ juce::String ParamStep::getText (float normalised, int maximumStringLength) cons
 
 float ParamStep::getValueForText (const juce::String& text) const
 {
-    return range.toNormalised (text.getFloatValue());
+    // JUCE reads "nan" and "inf" as numbers; a text that is no finite number, in real units or
+    // once normalised, keeps the current value. A text without a number still reads as 0.
+    const float normalised = range.toNormalised (text.getFloatValue());
+    if (! std::isfinite (normalised))
+        return getValue();
+    return juce::jlimit (0.0f, 1.0f, normalised);
 }
 
 } // namespace zmk

@@ -23,7 +23,8 @@ namespace zmk
 
 // A host parameter that keeps its value in real units and reports a number of steps.
 // The value is written by the host and the message thread and read by the audio thread
-// without a lock, so it is a lock-free atomic float.
+// without a lock, so it is a lock-free atomic float. It always lies inside the range: setValue
+// clamps to 0..1 and ignores NaN, and getValueForText answers only within 0..1.
 class ParamStep : public juce::AudioProcessorParameterWithID
 {
 public:

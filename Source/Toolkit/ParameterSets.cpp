@@ -53,7 +53,8 @@ void applyParameters (const ParameterList& parameters, const juce::XmlElement& e
 
         const float current = withId->getValue();
         // A hand-edited "nan", "inf" or 1e300 would poison the audio road; keep the value instead.
-        const float value = attributeNumber (element, withId->paramID).value_or (current);
+        // An out-of-range number is clamped here too, so the host hears the value that holds.
+        const float value = juce::jlimit (0.0f, 1.0f, attributeNumber (element, withId->paramID).value_or (current));
 
         if (notification == HostNotification::notify)
             withId->setValueNotifyingHost (value);

@@ -13,8 +13,8 @@ enum class HostNotification { notify, silent };
 
 // Sets every parameter that has an id from the attribute of that name. A missing attribute,
 // or one whose value is not a finite float, leaves the parameter at its own value (it is
-// still set, so with notification the host hears of every parameter). Values are not
-// clamped; attributes that name no parameter are ignored.
+// still set, so with notification the host hears of every parameter). Values are clamped to
+// 0..1; attributes that name no parameter are ignored.
 void applyParameters (const ParameterList& parameters, const juce::XmlElement& element,
                       HostNotification notification);
 

@@ -330,6 +330,65 @@ TEST_P (HostTest, ADeeplyNestedStateChangesNothing)
         << settingsAfter->toString().toStdString() << "\nwas\n" << settingsBefore->toString().toStdString();
 }
 
+// Texts typed into the host for any parameter, and a damaged state: every value the plug-in holds
+// stays finite and inside its range. Dry, the output is the input times the gain held, which the
+// texts and the state can raise to +18 dB and no further.
+TEST_P (HostTest, TypedTextsAndAStateBeyondTheRangeKeepTheOutputWithinIt)
+{
+    host->set ("Mix", mixDry);
+    host->set ("Gain", gainZeroDb);
+    waitForLoader (0);
+    juce::AudioBuffer<float> input (host->numChannels(), 512);
+    ktotest::fillNoise (input, 9, 0.5);
+    const auto typed = [this] (const char* name, const char* text) {
+        auto* p = host->parameter (name);
+        p->setValue (p->getValueForText (text));
+    };
+    const auto expectGain = [&] (const char* after, double db) {
+        SCOPED_TRACE (after);
+        const auto output = host->run (input, { 512 });
+        const double g = std::pow (10.0, db / 20.0);
+        for (int ch = 0; ch < host->numOutputs(); ++ch)
+            for (int i = 0; i < input.getNumSamples(); ++i)
+            {
+                const double want = g * expectedDry (*host, input, ch, i);
+                ASSERT_NEAR (output.getSample (ch, i), want, 1e-5 * std::abs (want) + 1e-7) << "channel " << ch << " sample " << i;
+            }
+    };
+
+    typed ("Gain", "nan");
+    expectGain ("Gain typed as nan", 0.0);
+    typed ("Gain", "40");
+    expectGain ("Gain typed as 40", 18.0);
+    typed ("Mix", "nan");
+    expectGain ("Mix typed as nan", 18.0);
+
+    host->set ("Gain", gainZeroDb);
+    expectGain ("Gain set back", 0.0);
+    juce::MemoryBlock damaged;
+    juce::AudioProcessor::copyXmlToBinary (*juce::parseXML ("<MYPLUGINSETTINGS bypassID=\"0\" revTypeID=\"0\" mixID=\"0\" gainID=\"10\"/>"), damaged);
+    host->restoreState (withPluginBlock (host->saveState(), damaged));
+    expectGain ("a state holding gainID=10", 18.0);
+
+    // Whatever the rest select, nothing leaves the range.
+    for (auto name : { "Mix", "Bypass", "Reverb Type" })
+        for (auto text : { "40", "nan" })
+        {
+            typed (name, text);
+            const auto output = host->run (input, { 512 });
+            for (int ch = 0; ch < host->numOutputs(); ++ch)
+                for (int i = 0; i < input.getNumSamples(); ++i)
+                    ASSERT_TRUE (std::isfinite (output.getSample (ch, i))) << name << " " << text;
+        }
+    const auto settings = pluginSettings (host->saveState());
+    ASSERT_NE (settings, nullptr);
+    for (auto id : { "bypassID", "revTypeID", "mixID", "gainID" })
+    {
+        const double v = settings->getDoubleAttribute (id, -1.0);
+        EXPECT_TRUE (v >= 0.0 && v <= 1.0) << id << " " << v;
+    }
+}
+
 // Rates and block sizes: each row covers one rate and one way of cutting the audio into
 // blocks; together they cover every rate and every block size without the full cross product.
 struct RateRow

@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 using ktotest::paramRows;
 using ktotest::TestProcessor;
 
-TEST (ParamStep, MapsBetweenRealUnitsAndNormalisedValues)
+TEST (ParamStep, MapsBetweenRealUnitsAndNormalisedValuesWithinTheRange)
 {
-    // Real value = min + (max - min) x normalised, computed here in double; no clamping.
-    const float normals[] = { 0.0f, 1.0f / 64.0f, 0.25f, 0.5f, 0.7f, 1.0f, 1.2f, -0.5f, 2.0f };
+    // Real value = min + (max - min) x normalised, computed here in double, with the normalised
+    // value clamped to 0..1; NaN leaves the value where it was (here at 0.7).
+    constexpr float inf = std::numeric_limits<float>::infinity();
+    const float normals[] = { 0.0f, 1.0f / 64.0f, 0.25f, 0.5f, 0.7f, 1.0f, 1.2f, -0.5f, 2.0f, 0.7f, std::nanf (""), inf, -inf };
     TestProcessor proc;
 
     for (size_t i = 0; i < 4; ++i)
@@ -22,16 +25,16 @@ TEST (ParamStep, MapsBetweenRealUnitsAndNormalisedValues)
         {
             SCOPED_TRACE (juce::String (s.id) + " " + juce::String (n));
             p->setValue (n);
-            const double expectedReal = s.min + (double (s.max) - s.min) * n;
-            EXPECT_NEAR (p->get(), expectedReal, 1e-5 * (s.max - s.min));
-            EXPECT_NEAR (p->getValue(), n, 1e-6);
+            const double held = std::isnan (n) ? 0.7 : juce::jlimit (0.0, 1.0, (double) n);
+            EXPECT_NEAR (p->get(), s.min + (double (s.max) - s.min) * held, 1e-5 * (s.max - s.min));
+            EXPECT_NEAR (p->getValue(), held, 1e-6);
         }
     }
 
     proc.params[2]->setValue (1.2f);
-    EXPECT_FLOAT_EQ (proc.params[2]->get(), 120.0f);
+    EXPECT_EQ (proc.params[2]->get(), 100.0f);
     proc.params[3]->setValue (-0.5f);
-    EXPECT_FLOAT_EQ (proc.params[3]->get(), -36.0f);
+    EXPECT_EQ (proc.params[3]->get(), -18.0f);
 }
 
 TEST (ParamStep, ConvertsBetweenValuesAndTexts)
@@ -62,16 +65,24 @@ TEST (ParamStep, ConvertsBetweenValuesAndTexts)
     proc.params[2]->setValue (0.0f);
     EXPECT_EQ (proc.params[2]->getText (0.5f, 0), "50");
 
+    // Answers stay within 0..1; a text that is no finite number gives the current value.
+    proc.params[3]->setValue (0.75f);
     struct ValueCase { int index; const char* text; float normalised; };
     const ValueCase toValue[] = {
         { 2, "50", 0.5f },
         { 2, "25 %", 0.25f },
-        { 2, "200", 2.0f },
+        { 2, "200", 1.0f },
         { 3, "no number", 0.5f },
-        { 1, "", -0.2f },
+        { 1, "", 0.0f },
         { 3, "-9 dB", 0.25f },
         { 2, "1.5625", 1.0f / 64.0f },
         { 1, "3.5", 0.5f },
+        { 3, "nan", 0.75f },
+        { 3, "inf dB", 0.75f },
+        { 3, "-inf", 0.75f },
+        { 3, "1e39", 0.75f },
+        { 3, "1e30", 1.0f },
+        { 3, "-40", 0.0f },
     };
     for (const auto& c : toValue)
     {

@@ -107,7 +107,7 @@ TEST (ParameterSets, ApplyReadsEachAttributeAndKeepsMissingOrNonFiniteValues)
         { "missing ones kept", { { "gainID", "0.5" } }, { 1.0f, 0.6f, 0.25f, 0.5f } },
         { "unknown ignored", { { "MIXID", "0.9" }, { "other", "0.1" } }, { 1.0f, 0.6f, 0.25f, 0.75f } },
         { "no number reads 0", { { "mixID", "abc" }, { "gainID", "0.5dB" } }, { 1.0f, 0.6f, 0.0f, 0.5f } },
-        { "not clamped", { { "mixID", "1.5" }, { "gainID", "-0.5" } }, { 1.0f, 0.6f, 1.5f, -0.5f } },
+        { "clamped", { { "mixID", "1.5" }, { "gainID", "-0.5" } }, { 1.0f, 0.6f, 1.0f, 0.0f } },
         { "non-finite kept", { { "bypassID", "nan" }, { "revTypeID", "inf" }, { "mixID", "-inf" }, { "gainID", "1e300" } }, { 1.0f, 0.6f, 0.25f, 0.75f } },
         { "long exponents and signs", { { "bypassID", "0e3103333333" }, { "revTypeID", "+0.4" }, { "mixID", "+-1" }, { "gainID", "1e-3000" } }, { 0.0f, 0.4f, 0.0f, 0.75f } },
         { "space before the number", { { "mixID", " 0.5" }, { "gainID", "\t1" } }, { 1.0f, 0.6f, 0.5f, 1.0f } },

@@ -1,6 +1,8 @@
 // The real Processor's four parameters, as a host reads them through the stand-in.
 #include "PluginHarness.h"
+#include "TemporaryHome.h"
 
+#include <functional>
 #include <iterator>
 
 using namespace ktotest;
@@ -50,4 +52,60 @@ TEST (PluginParameters, TheFourAsTheHostReadsThem)
             EXPECT_EQ (p->getText (at[k], 0), row.texts[k]) << "at " << at[k];
     }
     EXPECT_EQ (params[1]->getName (3), "Rev");
+}
+
+// Whatever comes in, by the host's text entry, a state or a preset, each parameter ends finite and
+// inside its range, and the audio follows: dry, the output is the input times the gain held.
+TEST (PluginParameters, EveryWayInEndsInsideTheRange)
+{
+    TemporaryHome home;
+    Host host;
+    host.startLoaded();
+    auto& p = host.processor();
+    auto* gain = p.getParameters()[3];
+    const auto typed = [gain] (const char* text) { return [gain, text] { gain->setValue (gain->getValueForText (text)); }; };
+    const auto state = [&p] (const char* attributes) {
+        return [&p, attributes] {
+            juce::MemoryBlock block;
+            p.copyXmlToBinary (*juce::parseXML (juce::String ("<MYPLUGINSETTINGS ") + attributes + "/>"), block);
+            p.setStateInformation (block.getData(), (int) block.getSize());
+        };
+    };
+    const auto preset = [&p] {
+        const auto file = p.presetStore.getPresetFile();
+        ASSERT_TRUE (file.getParentDirectory().createDirectory().wasOk());
+        ASSERT_TRUE (file.replaceWithText ("<PRESETS><preset1 gainID=\"10\" presetName=\"loud\"/></PRESETS>"));
+        ASSERT_EQ (p.presetStore.getPresetNames().size(), 1);
+        p.presetStore.loadPreset (1);
+    };
+    const struct
+    {
+        const char* what;
+        std::function<void()> act;
+        float gain, mix; // normalised, after it
+    } rows[] = {
+        { "Gain typed as nan", typed ("nan"), 0.25f, 0.0f },
+        { "Gain typed as inf", typed ("inf"), 0.25f, 0.0f },
+        { "Gain typed as -inf", typed ("-inf"), 0.25f, 0.0f },
+        { "Gain typed as 1e30", typed ("1e30"), 1.0f, 0.0f },
+        { "Gain typed as 40", typed ("40"), 1.0f, 0.0f },
+        { "a state holding gainID=10 mixID=-3", state ("gainID=\"10\" mixID=\"-3\""), 1.0f, 0.0f },
+        { "a preset holding gainID=10", preset, 1.0f, 0.0f },
+    };
+    const auto in = noiseChannels (2, 256, 31);
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE (row.what);
+        host.setParameter (2, 0.0f);
+        host.setParameter (3, 0.25f);
+        row.act();
+        EXPECT_EQ (gain->getValue(), row.gain);
+        EXPECT_EQ (p.getParameters()[2]->getValue(), row.mix);
+        const float g = juce::Decibels::decibelsToGain (p.gainParam->get());
+        EXPECT_LE (g, juce::Decibels::decibelsToGain (18.0f));
+        const auto out = host.render (in, 256);
+        for (size_t ch = 0; ch < 2; ++ch)
+            for (size_t i = 0; i < in[ch].size(); ++i)
+                ASSERT_NEAR (out[ch][i], in[ch][i] * g, 1e-6f * std::abs (in[ch][i] * g)) << ch << " " << i;
+    }
 }
