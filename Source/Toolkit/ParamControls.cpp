@@ -56,8 +56,10 @@ void SliderStep::stoppedDragging()
 
 void SliderStep::valueChanged()
 {
+    // The value box counts as the slider: a bar slider takes its drags from the box, and during
+    // such a drag the component under the mouse is the box.
     const auto v = static_cast<float> (getValue());
-    if (isMouseButtonDown())
+    if (isMouseButtonDown (true))
         param->setValueNotifyingHost (v);
     else
         param->setValue (v);
@@ -85,7 +87,7 @@ void SliderStep::pullFromParameter()
     // change, so an idle editor neither repaints nor writes. A value that is not a number is not
     // copied: the slider would take it, repaint and write it back on every tick.
     const float v = param->getValue();
-    if (v != static_cast<float> (getValue()) && ! std::isnan (v) && ! isMouseButtonDown())
+    if (v != static_cast<float> (getValue()) && ! std::isnan (v) && ! isMouseButtonDown (true))
         setValue (static_cast<double> (v), juce::sendNotificationAsync);
 }
 

@@ -34,14 +34,16 @@ struct Controls : EditorFixture
         Pointer::key (*editor, juce::KeyPress::returnKey);
         ASSERT_TRUE (waitFor ([&] { return ! box.isBeingEdited(); }));
     }
-    void drag (const juce::String& name, int up)
+    void drag (const juce::String& name, int up) { drag (child (name), { 0, -up }); }
+    // From the centre of c, in steps of 10 pixels.
+    void drag (juce::Component& c, juce::Point<int> by)
     {
-        auto& c = child (name);
         const auto p = c.getLocalBounds().getCentre();
         mouse.down (c, p);
-        for (int dy = 10; dy <= up; dy += 10)
-            mouse.send (c, p.translated (0, -dy), juce::ModifierKeys::leftButtonModifier);
-        mouse.up (c, p.translated (0, -up));
+        const int steps = std::max (std::abs (by.x), std::abs (by.y)) / 10;
+        for (int k = 1; k <= steps; ++k)
+            mouse.send (c, p + by * k / steps, juce::ModifierKeys::leftButtonModifier);
+        mouse.up (c, p + by);
     }
 };
 
@@ -113,9 +115,11 @@ TEST_F (Controls, GesturesFrameDragsTypedValuesAndWheelMovesAndOnlyTheMouseNotif
     };
     const Case cases[] = {
         { "drag Mix up 30 px", [&] { drag ("Mix", 30); }, 2, "bv+e", 0.625f },
+        { "drag Reverb Type from its number box", [&] { drag (valueBox ("Reverb Type"), { 60, 0 }); }, 1, "bv+e", 0.6f },
         { "type 75 into Mix", [&] { typeInto ("Mix", "75"); }, 2, "be", 0.75f },
         { "type 150 into Mix", [&] { typeInto ("Mix", "150"); }, 2, "be", 1.0f },
         { "type 100 into Mix", [&] { typeInto ("Mix", "100"); }, 2, "", 1.0f },
+        { "type nan into Mix", [&] { typeInto ("Mix", "nan"); }, 2, "", 1.0f },
         { "wheel over Gain", [&] { mouse.wheel (child ("Gain"), 0.1f); }, 3, "be", 37.0f / 72.0f },
         { "click Bypass", [&] { mouse.click (child ("Bypass")); }, 0, "v", 1.0f },
         { "click Bypass again", [&] { mouse.click (child ("Bypass")); }, 0, "v", 0.0f },
