@@ -2,15 +2,24 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zmk
 {
 namespace
 {
+bool isXmlCharacter (unsigned long c) noexcept
+{
+    return c == 0x9 || c == 0xa || c == 0xd || (c >= 0x20 && c <= 0xd7ff) || (c >= 0xe000 && c <= 0xfffd)
+           || (c >= 0x10000 && c <= 0x10ffff);
+}
+
 // Builds the element tree from expat's events. Expat keeps its own stack of open elements on the
 // heap, so nothing here recurses however deep the text goes.
 class TreeBuilder
@@ -164,6 +173,60 @@ bool startsWithUtf16Mark (const unsigned char* bytes, size_t size) noexcept
 {
     return size >= 2 && ((bytes[0] == 0xff && bytes[1] == 0xfe) || (bytes[0] == 0xfe && bytes[1] == 0xff));
 }
+
+// JUCE's writer stores a control character as a reference such as "&#1;", which XML 1.0, and so
+// expat, refuses: one such preset name would make the whole file unreadable. Each numeric
+// reference to a character that XML cannot hold becomes one to U+FFFD. Comments, CDATA sections
+// and processing instructions hold no references and are passed over. Returns nothing when the
+// text has no such reference.
+std::optional<std::string> withLegalReferences (std::string_view text)
+{
+    std::string result;
+    size_t copied = 0;
+    size_t i = 0;
+    const auto skipPast = [&] (size_t opening, std::string_view closing) {
+        const auto end = text.find (closing, i + opening);
+        i = end == std::string_view::npos ? text.size() : end + closing.size();
+    };
+    while ((i = text.find_first_of ("<&", i)) != std::string_view::npos)
+    {
+        const auto rest = text.substr (i);
+        const auto startsWith = [&rest] (std::string_view s) { return rest.substr (0, s.size()) == s; };
+        if (startsWith ("<!--"))
+            skipPast (4, "-->");
+        else if (startsWith ("<![CDATA["))
+            skipPast (9, "]]>");
+        else if (startsWith ("<?"))
+            skipPast (2, "?>");
+        else if (! startsWith ("&#"))
+            ++i;
+        else
+        {
+            const bool hex = rest.size() > 2 && rest[2] == 'x';
+            size_t end = hex ? 3 : 2;
+            unsigned long code = 0;
+            for (; end < rest.size(); ++end)
+            {
+                const int digit = juce::CharacterFunctions::getHexDigitValue ((juce::juce_wchar) (unsigned char) rest[end]);
+                if (digit < 0 || (! hex && digit > 9))
+                    break;
+                code = std::min (code * (hex ? 16 : 10) + (unsigned long) digit, 0x110000ul);
+            }
+            // A malformed reference is left for expat to refuse.
+            if (end > (hex ? 3u : 2u) && end < rest.size() && rest[end] == ';' && ! isXmlCharacter (code))
+            {
+                result.append (text.substr (copied, i - copied));
+                result += "&#xFFFD;";
+                copied = i + end + 1;
+            }
+            i += end;
+        }
+    }
+    if (copied == 0)
+        return std::nullopt;
+    result.append (text.substr (copied));
+    return result;
+}
 } // namespace
 
 std::unique_ptr<juce::XmlElement> parseStoredXml (const void* data, size_t numBytes, XmlReach reach)
@@ -192,6 +255,15 @@ std::unique_ptr<juce::XmlElement> parseStoredXml (const void* data, size_t numBy
     if (numBytes == 0)
         return nullptr;
 
+    std::optional<std::string> mended;
+    if (! utf16 && (mended = withLegalReferences ({ reinterpret_cast<const char*> (bytes), numBytes })))
+    {
+        bytes = reinterpret_cast<const unsigned char*> (mended->data());
+        numBytes = mended->size();
+        if (numBytes > (size_t) std::numeric_limits<int>::max())
+            return nullptr;
+    }
+
     const XML_Parser parser = XML_ParserCreate (utf16 ? nullptr : "UTF-8");
     if (parser == nullptr)
         return nullptr;
@@ -204,6 +276,14 @@ std::unique_ptr<juce::XmlElement> parseStoredXml (const void* data, size_t numBy
             result = std::move (builder.root);
     }
     XML_ParserFree (parser);
+    return result;
+}
+
+juce::String withXmlCharactersOnly (const juce::String& text)
+{
+    juce::String result;
+    for (const auto c : text)
+        result += juce::String::charToString (isXmlCharacter ((unsigned long) c) ? c : ' ');
     return result;
 }
 

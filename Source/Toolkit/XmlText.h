@@ -31,9 +31,17 @@ enum class XmlReach
 // the tree JUCE builds. A document that declares entities is refused: expat 2.5.0 expands nested
 // entity references recursively.
 //
+// A numeric reference to a character that XML cannot hold, as JUCE writes for a control character,
+// reads as U+FFFD (UTF-8 text only).
+//
 // Returns nullptr when the text is refused or is not well-formed.
 std::unique_ptr<juce::XmlElement> parseStoredXml (const void* data, size_t numBytes,
                                                   XmlReach reach = XmlReach::wholeTree);
+
+// The text with each character that XML 1.0 cannot hold (control characters other than tab, line
+// feed and carriage return; U+FFFE and U+FFFF) replaced by a space. JUCE's writer stores such a
+// character as a reference that no XML reader accepts.
+juce::String withXmlCharactersOnly (const juce::String& text);
 
 // A plug-in state in the framework's binary envelope: the magic "VC2!", the text's length, the
 // element on one line with no XML declaration before it, and one zero byte.

@@ -1,8 +1,15 @@
 #include "PresetStore.h"
+#include "../support/FullDisk.h"
 #include "../support/TemporaryHome.h"
 #include "TestProcessor.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
 
 using ktotest::TestProcessor;
 
@@ -235,15 +242,45 @@ TEST_F (PresetStoreTest, TwoInstancesOnOneFileKeepEachOthersPresets)
     ASSERT_TRUE (b.deleteCurrentPreset());
     EXPECT_EQ (b.getPresetNames(), juce::StringArray ({ "from b", "a again" }));
 
-    // Position 2 now holds "a again", not what a listed there: a's delete removes nothing.
-    ASSERT_TRUE (a.deleteCurrentPreset());
-    EXPECT_EQ (b.getPresetNames(), juce::StringArray ({ "from b", "a again" }));
-
-    // After listing again, a's delete at position 1 removes the entry it saw there.
-    EXPECT_EQ (a.getPresetNames().size(), 2);
-    a.loadPreset (1);
+    // Position 2 now holds "a again"; a's delete removes "from b", the preset it chose, wherever
+    // it went.
     ASSERT_TRUE (a.deleteCurrentPreset());
     EXPECT_EQ (b.getPresetNames(), juce::StringArray ({ "a again" }));
+
+    // A preset that another instance deleted meanwhile takes nothing else with it.
+    EXPECT_EQ (a.getPresetNames().size(), 1);
+    a.loadPreset (1);
+    b.loadPreset (1);
+    ASSERT_TRUE (b.deleteCurrentPreset());
+    ASSERT_TRUE (b.savePreset ("b new"));
+    ASSERT_TRUE (a.deleteCurrentPreset());
+    EXPECT_EQ (b.getPresetNames(), juce::StringArray ({ "b new" }));
+}
+
+TEST_F (PresetStoreTest, SavesFromTwoProcessesAtOnceAreAllKept)
+{
+    constexpr int each = 40;
+    const pid_t child = fork();
+    ASSERT_GE (child, 0);
+    if (child == 0)
+    {
+        PresetStore store (proc.getParameters(), relativePath);
+        bool ok = true;
+        for (int i = 0; i < each; ++i)
+            ok = store.savePreset ("child " + juce::String (i)) && ok;
+        std::_Exit (ok ? 0 : 1);
+    }
+    PresetStore store (proc.getParameters(), relativePath);
+    for (int i = 0; i < each; ++i)
+        EXPECT_TRUE (store.savePreset ("parent " + juce::String (i)));
+    int status = 0;
+    ASSERT_EQ (waitpid (child, &status, 0), child);
+    EXPECT_TRUE (WIFEXITED (status) && WEXITSTATUS (status) == 0);
+    const auto names = store.getPresetNames();
+    EXPECT_EQ (names.size(), 2 * each);
+    for (const char* who : { "child ", "parent " })
+        for (int i = 0; i < each; ++i)
+            EXPECT_TRUE (names.contains (who + juce::String (i))) << who << i;
 }
 
 TEST_F (PresetStoreTest, ReportsAFileThatCannotBeWritten)
@@ -254,14 +291,67 @@ TEST_F (PresetStoreTest, ReportsAFileThatCannotBeWritten)
 
     PresetStore store (proc.getParameters(), relativePath);
     EXPECT_FALSE (store.savePreset ("lost?"));
-    EXPECT_EQ (store.getNumPresets(), 1); // the memory copy keeps it
-    store.loadPreset (1);
-    EXPECT_FALSE (store.deleteCurrentPreset());
+    // Nothing that was not saved lists as saved.
     EXPECT_EQ (store.getNumPresets(), 0);
+    EXPECT_TRUE (store.getPresetNames().isEmpty());
 
-    // The presets file's path is a folder with content.
+    // On a full disk a delete fails, and the preset stays in the file and in memory.
     ASSERT_TRUE (home.folder.getChildFile (".config/VorrelAudioTools").deleteFile());
-    ASSERT_TRUE (file.getChildFile ("inside").create().wasOk());
-    EXPECT_FALSE (store.savePreset ("x"));
-    EXPECT_TRUE (file.isDirectory());
+    ASSERT_TRUE (store.savePreset ("kept"));
+    store.loadPreset (1);
+    {
+        ktotest::FullDisk full;
+        EXPECT_FALSE (store.deleteCurrentPreset());
+    }
+    EXPECT_EQ (store.getNumPresets(), 1);
+    EXPECT_EQ (store.getPresetNames(), juce::StringArray ({ "kept" }));
+}
+
+TEST_F (PresetStoreTest, WhatIsNoPresetsFileIsNeitherReadNorReplaced)
+{
+    const std::string small = "<PRESETS><preset1 presetName=\"kept\"/></PRESETS>";
+    const struct
+    {
+        const char* what;
+        std::function<void()> make;
+        std::function<bool()> unchanged;
+    } cases[] = {
+        { "a folder with content", [&] { ASSERT_TRUE (file.getChildFile ("inside").create().wasOk()); },
+          [&] { return file.isDirectory(); } },
+        { "a FIFO, whose reader would wait for a writer for ever",
+          [&] { ASSERT_TRUE (file.getParentDirectory().createDirectory().wasOk());
+                ASSERT_EQ (mkfifo (file.getFullPathName().toRawUTF8(), 0600), 0); },
+          [&] { struct stat st {}; return stat (file.getFullPathName().toRawUTF8(), &st) == 0 && S_ISFIFO (st.st_mode); } },
+        { "a file beyond 16 MiB (a small document, then zeros)",
+          [&] { writeFile (small); ASSERT_EQ (truncate (file.getFullPathName().toRawUTF8(), (16 << 20) + 1), 0); },
+          [&] { return file.getSize() == (16 << 20) + 1 && bytes (file).substr (0, small.size()) == small; } },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        file.getParentDirectory().deleteRecursively();
+        c.make();
+        PresetStore store (proc.getParameters(), relativePath);
+        EXPECT_TRUE (store.getPresetNames().isEmpty());
+        EXPECT_TRUE (store.isFileUnreadable());
+        EXPECT_FALSE (store.savePreset ("x"));
+        EXPECT_EQ (store.getNumPresets(), 0);
+        EXPECT_TRUE (c.unchanged());
+        EXPECT_FALSE (file.getSiblingFile ("presets.xml.bak").exists());
+    }
+}
+
+TEST_F (PresetStoreTest, NamesThatXmlCannotHoldCostNoPreset)
+{
+    // Pasted into the dialog, a control character reaches the name; it is stored as a space.
+    PresetStore a (proc.getParameters(), relativePath);
+    ASSERT_TRUE (a.savePreset ("Vocal room"));
+    ASSERT_TRUE (a.savePreset ("a" + juce::String::charToString (1) + "b"));
+    PresetStore b (proc.getParameters(), relativePath);
+    EXPECT_EQ (b.getPresetNames(), juce::StringArray ({ "Vocal room", "a b" }));
+
+    // What earlier versions wrote for it reads as U+FFFD, and the other presets stay.
+    writeFile (header + "<PRESETS>\r\n  <preset1 presetName=\"Vocal room\"/>\r\n  <preset2 presetName=\"a&#1;b\"/>\r\n</PRESETS>\r\n");
+    EXPECT_EQ (b.getPresetNames(), juce::StringArray ("Vocal room", "a" + juce::String::charToString (0xfffd) + "b"));
+    EXPECT_FALSE (b.isFileUnreadable());
 }

@@ -45,6 +45,9 @@ TEST (StoredXml, ReadsWellFormedTextAsJuceDoesAndRefusesTheRest)
         // JUCE 7.0.5 never returns from this one.
         { "a processing instruction followed by text", "<a><?p?>b</a>", "<a>b</a>" },
         { "UTF-16 after its byte-order mark", std::string ("\xFF\xFE<\0A\0 \0b\0=\0'\0\xE9\0'\0/\0>\0", 22), "<A b=\"&#233;\"/>" },
+        { "references to characters XML cannot hold, as JUCE writes them",
+          "<P a=\"x&#1;y&#x0;&#xD800;&#65534;&#99999999999;&#9;\">&#31;<!-- &#1; --><![CDATA[&#1;]]></P>",
+          "<P a=\"x&#65533;y&#65533;&#65533;&#65533;&#65533;&#9;\">&#65533;&amp;#1;</P>" },
         { "only the outer element of the state", "<S mixID=\"1\"><x><unclosed>", "<S mixID=\"1\"/>", outer },
         { "one level too deep", nested (zmk::maxStoredXmlDepth + 1), nullptr },
         { "entities declared", "<!DOCTYPE P [<!ENTITY e \"&#60;q/&#62;\">]><P>&e;</P>", nullptr },
