@@ -20,6 +20,15 @@ juce::Button* findButton (juce::Component& parent, const juce::String& name)
             return b;
     return nullptr;
 }
+
+// A message with one OK button. It owns itself, so it may outlive the editor.
+void tell (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& message)
+{
+    auto* alert = new juce::AlertWindow (title, message, icon);
+    alert->addButton ("OK", okResult, juce::KeyPress (juce::KeyPress::returnKey), juce::KeyPress (juce::KeyPress::escapeKey));
+    alert->setDescription (message); // what screen readers announce
+    alert->enterModalState (true, nullptr, true);
+}
 } // namespace
 
 ComboBoxWithRefreshOnClick::ComboBoxWithRefreshOnClick (const juce::String& boxName, juce::ChangeListener* listener)
@@ -100,9 +109,22 @@ void StateComponent::buttonClicked (juce::Button* button)
         askAndSavePreset();
     if (button == &deleteButton)
     {
-        presetStore->deleteCurrentPreset();
+        if (presetStore->deleteCurrentPreset())
+            tellOfKeptAside();
+        else
+            tell (juce::MessageBoxIconType::WarningIcon, "Preset not deleted",
+                  "The preset could not be deleted from\n" + presetStore->getPresetFile().getFullPathName());
         refreshPresetList();
     }
+}
+
+void StateComponent::tellOfKeptAside()
+{
+    const auto& keptAside = presetStore->getKeptAside();
+    if (keptAside.existsAsFile())
+        tell (juce::MessageBoxIconType::InfoIcon, "Presets file replaced",
+              "The presets file could not be read. It was kept as\n" + keptAside.getFullPathName()
+                  + "\nand a new one was written.");
 }
 
 void StateComponent::comboBoxChanged (juce::ComboBox*)
@@ -123,7 +145,10 @@ void StateComponent::refreshPresetList()
     for (int i = 0; i < names.size(); ++i)
         presetBox.addItem (names[i], i + 1);
 
-    if (names.isEmpty())
+    // What is listed then is what was read before, or nothing; saving keeps the file aside.
+    if (presetStore->isFileUnreadable())
+        presetBox.getRootMenu()->addItem (names.size() + 1, "Presets file could not be read", false, false);
+    else if (names.isEmpty())
         presetBox.getRootMenu()->addItem (1, "No presets", false, false);
 }
 
@@ -133,6 +158,12 @@ void StateComponent::askAndSavePreset()
     dialog.addTextEditor ("presetEditorID", "Enter preset name", {}, false);
     dialog.addButton ("OK", okResult, juce::KeyPress (juce::KeyPress::returnKey));
     dialog.addButton ("Cancel", cancelResult, juce::KeyPress (juce::KeyPress::escapeKey));
+    // JUCE puts its buttons first in the focus order, so the first button would take the keys
+    // typed as the name. The name field goes first, and selects its text when it gets the focus.
+    dialog.getTextEditor ("presetEditorID")->setExplicitFocusOrder (1);
+    for (auto* child : dialog.getChildren())
+        if (dynamic_cast<juce::Button*> (child) != nullptr)
+            child->setExplicitFocusOrder (2);
 
     // The loop also returns 0 when it is cut short (the application quits, or cancels every
     // modal component on its way out); only the OK button, or its key, confirms the save.
@@ -159,16 +190,13 @@ void StateComponent::askAndSavePreset()
     const auto name = dialog.getTextEditorContents ("presetEditorID");
     if (! presetStore->savePreset (name))
     {
-        // Leave the list, the selection and the values as they were, and say so. The alert owns
-        // itself, so it may outlive the editor.
-        const auto message = "The preset could not be saved to\n" + presetStore->getPresetFile().getFullPathName();
-        auto* alert = new juce::AlertWindow ("Preset not saved", message, juce::MessageBoxIconType::WarningIcon);
-        alert->addButton ("OK", okResult, juce::KeyPress (juce::KeyPress::returnKey), juce::KeyPress (juce::KeyPress::escapeKey));
-        alert->setDescription (message); // what screen readers announce
-        alert->enterModalState (true, nullptr, true);
+        // Leave the list, the selection and the values as they were, and say so.
+        tell (juce::MessageBoxIconType::WarningIcon, "Preset not saved",
+              "The preset could not be saved to\n" + presetStore->getPresetFile().getFullPathName());
         return;
     }
 
+    tellOfKeptAside();
     refreshPresetList();
     presetBox.setSelectedId (presetStore->getNumPresets(), juce::sendNotificationAsync);
 }

@@ -46,6 +46,9 @@ public:
     void askAndSavePreset();
 
 private:
+    // After a save or delete: where an unreadable presets file was kept before it was replaced.
+    void tellOfKeptAside();
+
     ABState* abState;
     PresetStore* presetStore;
     juce::TextButton abButton { "A-B" };

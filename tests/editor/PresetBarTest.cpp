@@ -1,10 +1,8 @@
 // The preset bar in the open editor: the save dialog, the list read from the file, delete, A/B,
 // and what survives closing the editor.
 #include "EditorHarness.h"
+#include "FullDisk.h"
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <functional>
 
 using namespace ktotest;
@@ -70,6 +68,15 @@ struct PresetBar : EditorFixture
 };
 
 PresetBar::Act clickOk = [] (juce::AlertWindow& d) { Pointer().click (*find (d, "OK")); };
+// Types as soon as the dialog has the keyboard focus, wherever the dialog put it.
+PresetBar::Act typeAndReturn (const juce::String& name)
+{
+    return [name] (juce::AlertWindow& d) {
+        ASSERT_TRUE (waitFor ([&] { return d.hasKeyboardFocus (true); }));
+        Pointer::type (d, name);
+        Pointer::key (d, juce::KeyPress::returnKey);
+    };
+}
 PresetBar::Act renameAndReturn (const juce::String& name)
 {
     return [name] (juce::AlertWindow& d) {
@@ -92,6 +99,7 @@ TEST_F (PresetBar, DialogSavesOnOkOrReturnOnlyUnderTheNameTyped)
     const Case cases[] = {
         { "OK, name untouched", clickOk, "Enter preset name" },
         { "Return after typing", renameAndReturn ("Hall"), "Hall" },
+        { "Return after typing at once", typeAndReturn ("Plate"), "Plate" },
         { "Escape", [] (juce::AlertWindow& d) { Pointer::key (d, juce::KeyPress::escapeKey); }, nullptr },
         { "Cancel", [] (juce::AlertWindow& d) { Pointer().click (*find (d, "Cancel")); }, nullptr },
         { "empty name", renameAndReturn (""), "(Unnamed preset)" },
@@ -210,36 +218,61 @@ TEST_F (PresetBar, DialogLeftOpenWhenTheEditorOrThePlugInGoesSavesNothing)
     }
 }
 
-TEST_F (PresetBar, FailedSaveChangesNothingAndSaysWhereItCouldNotWrite)
+TEST_F (PresetBar, FailedSaveOrDeleteChangesNothingAndSaysWhereItCouldNotWrite)
 {
     ASSERT_TRUE (store().savePreset ("Old"));
-    choose (1);
-    param (2).setValue (0.75f);
-    log.events.clear();
-    const auto before = presetsFile().loadFileAsString();
+    const struct
+    {
+        const char* alert;
+        std::function<void()> act;
+        const char* shown; // the box's text afterwards; empty with nothing selected
+    } cases[] = {
+        { "Preset not saved", [this] { saveWith (clickOk); }, "Old" },
+        { "Preset not deleted", [this] { mouse.click (child ("Delete")); }, "" },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.alert);
+        choose (1);
+        param (2).setValue (0.75f);
+        log.events.clear();
+        const auto before = presetsFile().loadFileAsString();
+        {
+            FullDisk full;
+            c.act();
+        }
 
-    // A file system that takes no more bytes, as a full disk.
-    std::signal (SIGXFSZ, SIG_IGN);
-    rlimit saved {};
-    getrlimit (RLIMIT_FSIZE, &saved);
-    rlimit none = saved;
-    none.rlim_cur = 0;
-    setrlimit (RLIMIT_FSIZE, &none);
-    saveWith (clickOk);
-    setrlimit (RLIMIT_FSIZE, &saved);
+        ASSERT_TRUE (waitFor ([&] { return modalDialog (c.alert) != nullptr; }));
+        auto* alert = modalDialog (c.alert);
+        EXPECT_TRUE (alert->getDescription().contains (presetsFile().getFullPathName())) << alert->getDescription();
+        Pointer::key (*alert, juce::KeyPress::returnKey);
+        ASSERT_TRUE (waitFor ([] { return juce::Component::getCurrentlyModalComponent() == nullptr; }));
 
-    ASSERT_TRUE (waitFor ([] { return modalDialog ("Preset not saved") != nullptr; }));
-    auto* alert = modalDialog ("Preset not saved");
-    EXPECT_TRUE (alert->getDescription().contains (presetsFile().getFullPathName())) << alert->getDescription();
-    Pointer::key (*alert, juce::KeyPress::returnKey);
+        EXPECT_EQ (presetsFile().loadFileAsString(), before);
+        EXPECT_EQ (listed(), juce::StringArray ("Old"));
+        EXPECT_TRUE (waitFor ([&] { return box().getText() == c.shown; }));
+        EXPECT_EQ (param (2).getValue(), 0.75f);
+        ASSERT_TRUE (waitTicks (3));
+        EXPECT_TRUE (log.events.empty());
+    }
+}
+
+TEST_F (PresetBar, AnUnreadableFileIsSaidSoAndWhereItWasKept)
+{
+    ASSERT_TRUE (presetsFile().getParentDirectory().createDirectory().wasOk());
+    ASSERT_TRUE (presetsFile().replaceWithText ("<PRESETS><preset1 presetName=\"mine\""));
+    Pointer::key (openList(), juce::KeyPress::escapeKey);
+    EXPECT_EQ (listed(), juce::StringArray ("Presets file could not be read (disabled)"));
     ASSERT_TRUE (waitFor ([] { return juce::Component::getCurrentlyModalComponent() == nullptr; }));
 
-    EXPECT_EQ (presetsFile().loadFileAsString(), before);
-    EXPECT_EQ (box().getNumItems(), 1);
-    EXPECT_EQ (box().getText(), "Old");
-    EXPECT_EQ (store().getCurrentIndex(), 1);
-    EXPECT_EQ (param (2).getValue(), 0.75f);
-    ASSERT_TRUE (waitTicks (3));
-    EXPECT_TRUE (log.events.empty());
+    saveWith (clickOk);
+    ASSERT_TRUE (waitFor ([] { return modalDialog ("Presets file replaced") != nullptr; }));
+    auto* notice = modalDialog ("Presets file replaced");
+    const auto keptAs = presetsFile().getSiblingFile ("presets.xml.bak");
+    EXPECT_TRUE (notice->getDescription().contains (keptAs.getFullPathName())) << notice->getDescription();
+    EXPECT_EQ (keptAs.loadFileAsString(), "<PRESETS><preset1 presetName=\"mine\"");
+    Pointer::key (*notice, juce::KeyPress::returnKey);
+    ASSERT_TRUE (waitFor ([] { return juce::Component::getCurrentlyModalComponent() == nullptr; }));
+    EXPECT_EQ (listed(), juce::StringArray ("Enter preset name"));
 }
 } // namespace
