@@ -4,7 +4,7 @@
 
 #include "XmlText.h"
 
-#include <limits>
+#include <algorithm>
 #include <thread>
 
 namespace
@@ -16,6 +16,25 @@ constexpr float mixDivisor = 100.0f;
 // Twice the highest rate audio interfaces offer; above it the resampled impulse responses would
 // run to gigabytes.
 constexpr double maxSampleRate = 1536000.0;
+// The block length only sizes the dry room, and the road cuts longer blocks into pieces that fit
+// it; a host that gives no length, or one that no room could hold, gets these.
+constexpr int defaultBlock = 1024;
+constexpr int largestRoomBlock = 1 << 16;
+
+// JUCE's default look may only change on the message thread: the change is sent to every window
+// on the screen. The LV2 wrapper constructs plug-ins on the host's thread, so elsewhere the
+// change is posted there; the message holds the look alive until it has run.
+void installAsDefaultLook (const juce::SharedResourcePointer<zmk::CustomLook>& look)
+{
+    auto install = [look] {
+        if (&juce::LookAndFeel::getDefaultLookAndFeel() != &look.getObject())
+            juce::LookAndFeel::setDefaultLookAndFeel (&look.getObject());
+    };
+    if (juce::MessageManager::existsAndIsLockedByCurrentThread())
+        install();
+    else
+        juce::MessageManager::callAsync (std::move (install));
+}
 } // namespace
 
 Processor::Processor()
@@ -32,7 +51,7 @@ Processor::Processor()
       convolver (&impulseBuffer),
       impulseLoader (&convolver, &impulseBuffer)
 {
-    juce::LookAndFeel::setDefaultLookAndFeel (&customLook.getObject());
+    installAsDefaultLook (customLook);
 
     addParameter (bypassParam);
     addParameter (revTypeParam);
@@ -54,13 +73,11 @@ void Processor::prepareToPlay (double sampleRate, int samplesPerBlock)
     if (wrapperType == wrapperType_LV2)
         reportValuesToLv2Host();
 
-    // A rate the convolver cannot use (not a number, below 1 Hz or beyond any audio rate) or a
-    // block length that gives no room (0 or less) or whose doubled room does not fit an int is
+    // A rate the convolver cannot use (not a number, below 1 Hz or beyond any audio rate) is
     // refused: the previous preparation, or none, stays in force.
     if (! (sampleRate >= 1.0 && sampleRate <= maxSampleRate))
         return;
-    if (samplesPerBlock <= 0 || samplesPerBlock > std::numeric_limits<int>::max() / 2)
-        return;
+    const int roomBlock = samplesPerBlock > 0 ? std::min (samplesPerBlock, largestRoomBlock) : defaultBlock;
 
     const std::lock_guard<std::mutex> rebuildLock (impulseLoader.getRebuildMutex());
 
@@ -70,7 +87,7 @@ void Processor::prepareToPlay (double sampleRate, int samplesPerBlock)
 
     try
     {
-        juce::AudioBuffer<float> room (2, 2 * samplesPerBlock);
+        juce::AudioBuffer<float> room (2, 2 * roomBlock);
         convolver.prepare (sampleRate);
         dryBuffer = std::move (room);
     }

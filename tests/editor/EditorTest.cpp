@@ -4,7 +4,9 @@
 #include "EditorHarness.h"
 #include "Resources.h"
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 using namespace ktotest;
 
@@ -117,5 +119,35 @@ TEST_F (Editor_, LabelGetsItsPlaceAtTheFirstPaintAndThePictureFillsTheWindowAtHa
             }
         }
     EXPECT_LE (worst, 4 * 3);
+}
+
+// JUCE's LV2 wrapper constructs the plug-in on the host's thread while the message thread paints:
+// the default look, whose change reaches every window, changes on the message thread only.
+TEST (DefaultLook, AnInstanceMadeOnAHostThreadInstallsItOnTheMessageThread)
+{
+    struct Window : juce::Component
+    {
+        void lookAndFeelChanged() override
+        {
+            ++changes;
+            if (! juce::MessageManager::getInstance()->isThisTheMessageThread())
+                ++elsewhere;
+        }
+        std::atomic<int> changes { 0 }, elsewhere { 0 };
+    } window;
+    juce::LookAndFeel_V4 other;
+    juce::LookAndFeel::setDefaultLookAndFeel (&other);
+    window.addToDesktop (0);
+
+    std::unique_ptr<juce::AudioProcessor> processor;
+    std::thread ([&] { processor.reset (createPluginFilter()); }).join();
+    auto* look = &dynamic_cast<Processor&> (*processor).customLook.getObject();
+    EXPECT_TRUE (waitFor ([&] { return &juce::LookAndFeel::getDefaultLookAndFeel() == look; }));
+    EXPECT_GT (window.changes, 0);
+    EXPECT_EQ (window.elsewhere, 0);
+
+    processor.reset();
+    juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
+    window.removeFromDesktop();
 }
 } // namespace

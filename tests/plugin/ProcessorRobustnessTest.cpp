@@ -31,9 +31,6 @@ TEST (PluginMends, ARefusedPreparationKeepsTheStateAndTheTail)
         { 0.5, block },
         { 1.0e300, block },
         { 2.5e8, block },
-        { 48000.0, -1 },
-        { 48000.0, 0 },
-        { 48000.0, std::numeric_limits<int>::max() },
     };
     for (auto [rate, frames] : bad)
     {
@@ -48,6 +45,25 @@ TEST (PluginMends, ARefusedPreparationKeepsTheStateAndTheTail)
         EXPECT_NO_THROW (b.processor().prepareToPlay (rate, frames));
         EXPECT_FALSE (b.processor().impulseLoader.isPending());
         EXPECT_EQ (a.render (in, block), b.render (in, block));
+    }
+}
+
+TEST (PluginMends, ABlockLengthThatGivesNoRoomStillAppliesTheRate)
+{
+    // The length only sizes the dry room: the reverb is the one at the rate given, as with a
+    // usable length.
+    for (const int frames : { 0, -1, std::numeric_limits<int>::max() })
+    {
+        SCOPED_TRACE (frames);
+        Host usable, none;
+        usable.startLoaded();
+        none.startLoaded();
+        usable.processor().prepareToPlay (48000.0, block);
+        none.processor().prepareToPlay (48000.0, frames);
+        const auto in = noiseChannels (2, 4 * block, 102);
+        const auto out = none.render (in, block);
+        EXPECT_EQ (out, usable.render (in, block));
+        EXPECT_NE (out, in);
     }
 }
 
@@ -254,34 +270,28 @@ TEST (PluginMends, NoAllocationInTheAudioRoadOncePrepared)
 
 TEST (PluginMends, NoAllocationAndTheInputWithoutAPreparation)
 {
-    // A host that never prepares, or prepares with no room: the hand-over quarter, then the input.
-    for (const bool preparedWithNoRoom : { false, true })
+    // A host that never prepares: the hand-over quarter, then the input.
+    Host host;
+    auto& proc = host.processor();
+    proc.setPlayConfigDetails (2, 2, 44100.0, block);
+    const auto in = noiseChannels (2, block, 108);
+    juce::AudioBuffer<float> buffer (2, block);
+    juce::MidiBuffer midi;
+    long count = 0;
+    for (const float gain : { 0.25f, 1.0f })
     {
-        SCOPED_TRACE (preparedWithNoRoom ? "prepared with 0 frames" : "never prepared");
-        Host host;
-        auto& proc = host.processor();
-        proc.setPlayConfigDetails (2, 2, 44100.0, block);
-        if (preparedWithNoRoom)
-            proc.prepareToPlay (44100.0, 0);
-        const auto in = noiseChannels (2, block, 108);
-        juce::AudioBuffer<float> buffer (2, block);
-        juce::MidiBuffer midi;
-        long count = 0;
-        for (const float gain : { 0.25f, 1.0f })
-        {
-            if (gain == 1.0f)
-                host.tick();
-            for (int ch = 0; ch < 2; ++ch)
-                buffer.copyFrom (ch, 0, in[size_t (ch)].data(), block);
-            allocations::start();
-            proc.processBlock (buffer, midi);
-            count += allocations::stop();
-            for (int ch = 0; ch < 2; ++ch)
-                for (int i = 0; i < block; ++i)
-                    ASSERT_EQ (buffer.getSample (ch, i), gain * in[size_t (ch)][size_t (i)]) << ch << " " << i;
-        }
-        EXPECT_EQ (count, 0);
+        if (gain == 1.0f)
+            host.tick();
+        for (int ch = 0; ch < 2; ++ch)
+            buffer.copyFrom (ch, 0, in[size_t (ch)].data(), block);
+        allocations::start();
+        proc.processBlock (buffer, midi);
+        count += allocations::stop();
+        for (int ch = 0; ch < 2; ++ch)
+            for (int i = 0; i < block; ++i)
+                ASSERT_EQ (buffer.getSample (ch, i), gain * in[size_t (ch)][size_t (i)]) << ch << " " << i;
     }
+    EXPECT_EQ (count, 0);
 }
 
 TEST (PluginMends, NoAllocationInALongRunFromTheFirstBlock)
