@@ -35,17 +35,20 @@ Contents readRegularFile (const juce::File& file, juce::MemoryBlock& bytes)
     {
         bytes.setSize ((size_t) st.st_size);
         size_t done = 0;
+        result = Contents::read;
         while (done < bytes.getSize())
         {
             const auto n = ::read (fd, static_cast<char*> (bytes.getData()) + done, bytes.getSize() - done);
             if (n < 0 && errno == EINTR)
                 continue;
+            // A read error leaves the file alone, as one that cannot be opened.
+            if (n < 0)
+                result = Contents::refused;
             if (n <= 0)
                 break;
             done += (size_t) n;
         }
         bytes.setSize (done);
-        result = Contents::read;
     }
     ::close (fd);
     return result;
