@@ -64,33 +64,29 @@ TEST (PluginParameters, EveryWayInEndsInsideTheRange)
     auto& p = host.processor();
     auto* gain = p.getParameters()[3];
     const auto typed = [gain] (const char* text) { return [gain, text] { gain->setValue (gain->getValueForText (text)); }; };
-    const auto state = [&p] (const char* attributes) {
-        return [&p, attributes] {
-            juce::MemoryBlock block;
-            p.copyXmlToBinary (*juce::parseXML (juce::String ("<MYPLUGINSETTINGS ") + attributes + "/>"), block);
-            p.setStateInformation (block.getData(), (int) block.getSize());
-        };
-    };
-    const auto preset = [&p] {
-        const auto file = p.presetStore.getPresetFile();
-        ASSERT_TRUE (file.getParentDirectory().createDirectory().wasOk());
-        ASSERT_TRUE (file.replaceWithText ("<PRESETS><preset1 gainID=\"10\" presetName=\"loud\"/></PRESETS>"));
-        ASSERT_EQ (p.presetStore.getPresetNames().size(), 1);
-        p.presetStore.loadPreset (1);
-    };
     const struct
     {
         const char* what;
         std::function<void()> act;
-        float gain, mix; // normalised, after it
+        float gain; // normalised, after it; Mix stays 0
     } rows[] = {
-        { "Gain typed as nan", typed ("nan"), 0.25f, 0.0f },
-        { "Gain typed as inf", typed ("inf"), 0.25f, 0.0f },
-        { "Gain typed as -inf", typed ("-inf"), 0.25f, 0.0f },
-        { "Gain typed as 1e30", typed ("1e30"), 1.0f, 0.0f },
-        { "Gain typed as 40", typed ("40"), 1.0f, 0.0f },
-        { "a state holding gainID=10 mixID=-3", state ("gainID=\"10\" mixID=\"-3\""), 1.0f, 0.0f },
-        { "a preset holding gainID=10", preset, 1.0f, 0.0f },
+        { "Gain typed as nan", typed ("nan"), 0.25f },
+        { "Gain typed as inf", typed ("inf"), 0.25f },
+        { "Gain typed as -inf", typed ("-inf"), 0.25f },
+        { "Gain typed as 1e30", typed ("1e30"), 1.0f },
+        { "Gain typed as 40", typed ("40"), 1.0f },
+        { "a state holding gainID=10 mixID=-3", [&p] {
+              juce::MemoryBlock block;
+              p.copyXmlToBinary (*juce::parseXML ("<MYPLUGINSETTINGS gainID=\"10\" mixID=\"-3\"/>"), block);
+              p.setStateInformation (block.getData(), (int) block.getSize());
+          }, 1.0f },
+        { "a preset holding gainID=10", [&p] {
+              const auto file = p.presetStore.getPresetFile();
+              ASSERT_TRUE (file.getParentDirectory().createDirectory().wasOk());
+              ASSERT_TRUE (file.replaceWithText ("<PRESETS><preset1 gainID=\"10\" presetName=\"loud\"/></PRESETS>"));
+              ASSERT_EQ (p.presetStore.getPresetNames().size(), 1);
+              p.presetStore.loadPreset (1);
+          }, 1.0f },
     };
     const auto in = noiseChannels (2, 256, 31);
     for (const auto& row : rows)
@@ -100,7 +96,7 @@ TEST (PluginParameters, EveryWayInEndsInsideTheRange)
         host.setParameter (3, 0.25f);
         row.act();
         EXPECT_EQ (gain->getValue(), row.gain);
-        EXPECT_EQ (p.getParameters()[2]->getValue(), row.mix);
+        EXPECT_EQ (p.getParameters()[2]->getValue(), 0.0f);
         const float g = juce::Decibels::decibelsToGain (p.gainParam->get());
         EXPECT_LE (g, juce::Decibels::decibelsToGain (18.0f));
         const auto out = host.render (in, 256);
