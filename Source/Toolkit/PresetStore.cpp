@@ -143,9 +143,9 @@ bool PresetStore::rewrite (const std::function<void()>& change)
     keptAside = juce::File();
 
     // Instances in other processes change the same file: each reads it, changes it and writes it
-    // back, and two doing so at once would lose one change. They take turns, by a lock named
-    // after the file.
-    juce::InterProcessLock turn ("VorrelKTOstvikReverb-presets-" + juce::String::toHexString (presetFile.getFullPathName().hashCode64()));
+    // back, and two doing so at once would lose one change. They take turns, by a lock of the
+    // user's (JUCE keeps it as a file in /var/tmp, which all users share).
+    juce::InterProcessLock turn ("VorrelKTOstvikReverb-presets-" + juce::String ((int) ::getuid()));
     if (! turn.enter (turnTimeoutMs))
         return false;
 
